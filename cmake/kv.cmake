@@ -1,0 +1,73 @@
+# Build helpers shared by every folder.
+#
+# A component is the code of one folder of the system. kv_component records its
+# sources and builds <name>_core, a static library that tests and programs link
+# directly. A deliverable is a shared library or module that compiles the
+# sources of every component it contains once more, with its own export
+# definitions, so that deliverables never load one another and each exports
+# only its own API (everything else is hidden).
+
+function(kv_component name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPENDS;LIBS" ${ARGN})
+  list(TRANSFORM A_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  set_property(GLOBAL PROPERTY KV_${name}_SOURCES ${A_SOURCES})
+  set_property(GLOBAL PROPERTY KV_${name}_INCLUDE ${CMAKE_CURRENT_SOURCE_DIR})
+  set_property(GLOBAL PROPERTY KV_${name}_LIBS ${A_LIBS})
+  add_library(${name}_core STATIC ${A_SOURCES})
+  target_include_directories(${name}_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(dep IN LISTS A_DEPENDS)
+    target_link_libraries(${name}_core PUBLIC ${dep}_core)
+  endforeach()
+  if(A_LIBS)
+    target_link_libraries(${name}_core PUBLIC ${A_LIBS})
+  endif()
+endfunction()
+
+# kv_deliverable(<target> [MODULE] COMPONENTS <c>... [DEFINES <d>...] [SOURCES <extra>...] [LIBS <l>...])
+# DEFINES names the export switches of the components whose API this
+# deliverable exports (for example FEXROL_EXPORTS).
+function(kv_deliverable target)
+  cmake_parse_arguments(A "MODULE" "" "COMPONENTS;DEFINES;SOURCES;LIBS" ${ARGN})
+  set(srcs ${A_SOURCES})
+  set(incs)
+  set(libs ${A_LIBS})
+  foreach(c IN LISTS A_COMPONENTS)
+    get_property(s GLOBAL PROPERTY KV_${c}_SOURCES)
+    get_property(i GLOBAL PROPERTY KV_${c}_INCLUDE)
+    get_property(l GLOBAL PROPERTY KV_${c}_LIBS)
+    list(APPEND srcs ${s})
+    list(APPEND incs ${i})
+    list(APPEND libs ${l})
+  endforeach()
+  if(A_MODULE)
+    add_library(${target} MODULE ${srcs})
+  else()
+    add_library(${target} SHARED ${srcs})
+  endif()
+  target_include_directories(${target} PRIVATE ${incs})
+  target_compile_definitions(${target} PRIVATE ${A_DEFINES})
+  if(libs)
+    list(REMOVE_DUPLICATES libs)
+    target_link_libraries(${target} PRIVATE ${libs})
+  endif()
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${target})
+  if(NOT KV_SANITIZE)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
+endfunction()
+
+# kv_test(<name> SOURCES <s>... LIBS <l>...): one GoogleTest program, its cases
+# registered with CTest one by one.
+function(kv_test name)
+  cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()
+
+# kv_check_exports(<deliverable> <expected-symbol-file>): a test that the
+# deliverable exports exactly the symbols listed (demangled, one a line).
+function(kv_check_exports target listfile)
+  add_test(NAME exports_${target}
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/exports/check_exports.sh $<TARGET_FILE:${target}> ${listfile})
+endfunction()

@@ -1,0 +1,30 @@
+#!/bin/sh
+# Checks that a deliverable exports exactly its API.
+# usage: check_exports.sh <shared-object> <pattern-file>
+# The pattern file holds one extended regular expression a line (blank lines and
+# lines starting with # are skipped), matched against whole demangled names.
+# Every defined dynamic symbol must match a pattern and every pattern must match
+# a symbol. Instantiations of the standard library and the loader's own symbols
+# are not the deliverable's API and are skipped.
+set -eu
+lib=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+grep -Ev '^[[:space:]]*(#|$)' "$2" > "$tmp/patterns"
+nm -D --defined-only -C "$lib" | sed -E 's/^[0-9a-f]+ [A-Za-z] //' |
+  grep -Ev '^(_init|_fini|_edata|_end|__bss_start)$' |
+  grep -Ev '^((typeinfo|typeinfo name|vtable|VTT|guard variable|construction vtable) for )?std::' |
+  grep -Ev '^[a-z_ ]+[ *&]std::|^std::|__gnu_cxx::' > "$tmp/syms" || true
+fail=0
+if grep -Exv -f "$tmp/patterns" "$tmp/syms" > "$tmp/extra"; then
+  sed 's/^/unexpected export: /' "$tmp/extra"
+  fail=1
+fi
+while IFS= read -r p; do
+  if ! grep -Eqx -- "$p" "$tmp/syms"; then
+    echo "missing export: $p"
+    fail=1
+  fi
+done < "$tmp/patterns"
+[ $fail -eq 0 ] && echo "exports of $(basename "$lib") as expected ($(wc -l < "$tmp/syms") symbols)"
+exit $fail
