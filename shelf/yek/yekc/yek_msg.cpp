@@ -1,0 +1,53 @@
+// Caller data areas, pooled message buffers and the copies between them.
+#include "yek_driver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+
+#include "fexassert.h"
+
+namespace KVdepYek100 {
+
+static const char szSrc[] = "yek_driver";
+
+void YekData::setSize(const YekMemStruct& m)
+{
+    size_t cRoom = cDataOf(YekMemStruct{nullptr, _pchLimBuf, _pchBase});
+    _pchLimDat = _pchBase + std::min(cDataOf(m), cRoom);
+}
+
+YekMsgBuf::YekMsgBuf() : YekBuf(_mpchData, sizeof _mpchData)
+{
+    std::memset(_mpchData, 0xA5, sizeof _mpchData);
+    init(static_cast<YekControlBuf*>(this), static_cast<YekBuf*>(this));
+}
+
+std::ostream& operator<<(std::ostream& os, YekMsgBuf& mb)
+{
+    return os << *mb.puc() << ' ' << static_cast<const void*>(mb.pub()) << '\n';
+}
+
+YekData* copy(YekData* pud, const YekMsgBuf* pmu)
+{
+    size_t c = pmu->cDone();
+    if (c != 0) {
+        FEX_ASSERT(pud->_pchBase && c <= static_cast<size_t>(pud->_pchLimBuf - pud->_pchBase),
+                   "pud->_pchBase && c <= pud->_pchLimBuf-pud->_pchBase", szSrc, 28);
+        std::memcpy(pud->_pchBase, pmu->pchBase(), c);
+    }
+    pud->_pchLimDat = pud->_pchBase + c;
+    return pud;
+}
+
+YekBuf* copy(YekMsgBuf* pum, const YekData* pud)
+{
+    size_t c = pud->cData();
+    FEX_ASSERT(pum->pchBase() && c <= pum->cMax(), "pum->pchBase() && c <= pum->cMax()", szSrc, 39);
+    if (c != 0)
+        std::memcpy(pum->pchBase(), pud->_pchBase, c);
+    pum->setCount(c);
+    return pum;
+}
+
+}  // namespace KVdepYek100
