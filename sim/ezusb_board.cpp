@@ -198,13 +198,19 @@ UsbXfer EzUsbBoard::bulkIn(uint8_t bEndpoint, uint8_t* pBuf, std::size_t cbMax, 
         return UsbXfer::NoResponse;
     if (iChan < 0 || _eProg != ProgramKind::Operating)
         return silentIn();
-    std::deque<std::vector<uint8_t>>& q = _mpchan[iChan]._qUp;
+    std::deque<Packet>& q = _mpchan[iChan]._qUp;
     if (q.empty() || _fHold)
         return silentIn();
-    std::vector<uint8_t> mpb = std::move(q.front());
+    Packet pkt = std::move(q.front());
     q.pop_front();
-    if (mpb.size() > cbMax)
+    if (pkt._mpb.size() > cbMax) {
+        while (!pkt._fCtrl && !q.empty()) {  // the host gives up on this answer
+            pkt = std::move(q.front());
+            q.pop_front();
+        }
         return UsbXfer::Babble;
+    }
+    const std::vector<uint8_t>& mpb = pkt._mpb;
     if (!mpb.empty())
         std::memcpy(pBuf, mpb.data(), mpb.size());
     if (pcb)
@@ -306,8 +312,7 @@ void EzUsbBoard::process(int iChan, const std::vector<uint8_t>& mpbCtrl, const s
         std::optional<RawAnswer> raw = _hook(iChan, mpbCtrl, mpbData);
         if (raw) {
             if (!raw->_fSilent) {
-                _mpchan[iChan]._qUp.push_back(raw->_mpbData);
-                _mpchan[iChan]._qUp.push_back(raw->_mpbCtrl);
+                queueUp(iChan, std::move(raw->_mpbData), std::move(raw->_mpbCtrl));
             }
             return;
         }
@@ -357,8 +362,13 @@ void EzUsbBoard::queueAnswer(int iChan, int eTypeRequest, Answer ans)
         else if (f._eKind == FaultKind::OversizeData)
             ans._mpbData.resize(std::max<size_t>(ans._mpbData.size(), f._uValue), 0);
     }
-    _mpchan[iChan]._qUp.push_back(std::move(ans._mpbData));
-    _mpchan[iChan]._qUp.push_back(std::move(mpbCtrl));
+    queueUp(iChan, std::move(ans._mpbData), std::move(mpbCtrl));
+}
+
+void EzUsbBoard::queueUp(int iChan, std::vector<uint8_t> mpbData, std::vector<uint8_t> mpbCtrl)
+{
+    _mpchan[iChan]._qUp.push_back(Packet{std::move(mpbData), false});
+    _mpchan[iChan]._qUp.push_back(Packet{std::move(mpbCtrl), true});
 }
 
 void EzUsbBoard::goAway()
@@ -567,8 +577,7 @@ void EzUsbBoard::holdAnswers(bool f)
 void EzUsbBoard::pushAnswer(int iChan, std::vector<uint8_t> mpbCtrl, std::vector<uint8_t> mpbData)
 {
     Lock lk(_mx);
-    _mpchan[iChan & 1]._qUp.push_back(std::move(mpbData));
-    _mpchan[iChan & 1]._qUp.push_back(std::move(mpbCtrl));
+    queueUp(iChan & 1, std::move(mpbData), std::move(mpbCtrl));
     notify(lk);
 }
 

@@ -18,7 +18,8 @@
 // transfers, the control then the data (possibly zero-length), and queues its
 // answer on the channel's IN endpoint as the data (a short transfer, possibly
 // zero-length) then the control. A bulk IN with nothing to send answers
-// Pending (or Stall, see setStallWhenSilent).
+// Pending (or Stall, see setStallWhenSilent); a packet longer than the IN
+// transfer answers Babble and the rest of its answer is dropped.
 //
 // What a test wires to the board (signals, scripted FIFO lines, input lines)
 // and the faults it sets stay across downloads; each start of an operating
@@ -159,10 +160,14 @@ public:
     std::unique_lock<std::recursive_mutex> lock() const { return std::unique_lock<std::recursive_mutex>(_mx); }
 
 private:
+    struct Packet {
+        std::vector<uint8_t> _mpb;
+        bool _fCtrl;  // the control, last packet of an answer
+    };
     struct Channel {
         bool _fHaveCtrl = false;
         std::vector<uint8_t> _mpbCtrl;
-        std::deque<std::vector<uint8_t>> _qUp;
+        std::deque<Packet> _qUp;
     };
     struct ArmedFault {
         Fault _f;
@@ -178,6 +183,7 @@ private:
     std::vector<Fault> takeFaults(int iChan, int eType, const std::function<bool(const Fault&)>& which);
     void process(int iChan, const std::vector<uint8_t>& mpbCtrl, const std::vector<uint8_t>& mpbData);
     void queueAnswer(int iChan, int eTypeRequest, Answer ans);
+    void queueUp(int iChan, std::vector<uint8_t> mpbData, std::vector<uint8_t> mpbCtrl);
     void goAway();
     void notify(std::unique_lock<std::recursive_mutex>& lk);
 
