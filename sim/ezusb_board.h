@@ -156,7 +156,9 @@ public:
     size_t cPacketsWaiting(int iChan) const;
     void clearLogs();
 
-    // Holds the board's lock (for a test that inspects while the bus runs).
+    // Holds the board's lock, for a test that inspects the programs while the
+    // bus runs. Do not call unplug, holdAnswers, pushAnswer or
+    // setStallWhenSilent under it: they wake the bus, which takes its own lock.
     std::unique_lock<std::recursive_mutex> lock() const { return std::unique_lock<std::recursive_mutex>(_mx); }
 
 private:
