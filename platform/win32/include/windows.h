@@ -55,8 +55,8 @@ typedef struct _OVERLAPPED {
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_FLAG_OVERLAPPED 0x40000000
 
-// System error codes that GetLastError reports (see kv_win32_errors in the
-// platform's documentation of the status mapping).
+// System error codes that GetLastError reports. A failed file or device call
+// sets the code that RtlNtStatusToDosError (ntoskrnl) gives for its status.
 #define ERROR_SUCCESS 0
 #define ERROR_INVALID_FUNCTION 1
 #define ERROR_FILE_NOT_FOUND 2
@@ -64,7 +64,16 @@ typedef struct _OVERLAPPED {
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_DATA 13
+#define ERROR_NOT_READY 21
 #define ERROR_BAD_COMMAND 22
+#define ERROR_DEV_NOT_EXIST 55
+#define ERROR_SEM_TIMEOUT 121
+#define ERROR_INVALID_NAME 123
+#define ERROR_BAD_PATHNAME 161
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_TIMEOUT 1460
+#define ERROR_DEVICE_REMOVED 1617
 #define ERROR_GEN_FAILURE 31
 #define ERROR_NOT_SUPPORTED 50
 #define ERROR_INVALID_PARAMETER 87
@@ -106,4 +115,8 @@ WINBASEAPI BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
                                        LPOVERLAPPED lpOverlapped);
 WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                                 LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+// Cleanup at once, then close when no request of the file is in flight.
 WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);
+// Cancels every request in flight on the file (the overlapped structure is
+// not looked at).
+WINBASEAPI BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped);

@@ -1,0 +1,484 @@
+// The platform's formatter, the debug log and the stop routine.
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ntstrsafe.h"
+#include "state.h"
+
+namespace kstub {
+namespace {
+
+struct Out {
+    char* p;
+    std::size_t cb;
+    std::size_t n = 0;
+    void put(char c)
+    {
+        if (n + 1 < cb)
+            p[n] = c;
+        ++n;
+    }
+    void pad(char c, int k)
+    {
+        while (k-- > 0)
+            put(c);
+    }
+};
+
+struct Spec {
+    bool fLeft = false, fPlus = false, fSpace = false, fAlt = false, fZero = false;
+    int width = 0;
+    int prec = -1;
+};
+
+enum class Size { Default, Char, Short, Long32, Long64, Ptr, Wide, Narrow, LongDouble };
+
+void putText(Out& o, const Spec& sp, const std::string& s)
+{
+    std::size_t len = s.size();
+    if (sp.prec >= 0 && std::size_t(sp.prec) < len)
+        len = std::size_t(sp.prec);
+    int padn = sp.width > int(len) ? sp.width - int(len) : 0;
+    if (!sp.fLeft)
+        o.pad(' ', padn);
+    for (std::size_t i = 0; i < len; ++i)
+        o.put(s[i]);
+    if (sp.fLeft)
+        o.pad(' ', padn);
+}
+
+void putNumber(Out& o, Spec sp, uint64_t mag, bool fNeg, unsigned base, bool fUpper, bool fSigned)
+{
+    char digits[32];
+    int nd = 0;
+    const char* set = fUpper ? "0123456789ABCDEF" : "0123456789abcdef";
+    while (mag) {
+        digits[nd++] = set[mag % base];
+        mag /= base;
+    }
+    int cZero = 0;
+    if (sp.prec >= 0) {
+        if (sp.prec > nd)
+            cZero = sp.prec - nd;
+        sp.fZero = false;
+    } else if (nd == 0) {
+        cZero = 1;
+    }
+    std::string prefix;
+    if (fSigned) {
+        if (fNeg)
+            prefix = "-";
+        else if (sp.fPlus)
+            prefix = "+";
+        else if (sp.fSpace)
+            prefix = " ";
+    }
+    if (sp.fAlt && nd > 0) {
+        if (base == 16)
+            prefix += fUpper ? "0X" : "0x";
+        else if (base == 8 && cZero == 0)
+            cZero = 1;
+    }
+    int len = int(prefix.size()) + cZero + nd;
+    int padn = sp.width > len ? sp.width - len : 0;
+    if (!sp.fLeft && !sp.fZero)
+        o.pad(' ', padn);
+    for (char c : prefix)
+        o.put(c);
+    if (!sp.fLeft && sp.fZero)
+        o.pad('0', padn);
+    o.pad('0', cZero);
+    while (nd > 0)
+        o.put(digits[--nd]);
+    if (sp.fLeft)
+        o.pad(' ', padn);
+}
+
+std::string wideText(const WCHAR* pw, std::size_t cch, bool fBounded)
+{
+    std::string r;
+    for (std::size_t i = 0; fBounded ? i < cch : pw[i] != 0; ++i)
+        r.push_back(pw[i] < 0x80 ? char(pw[i]) : '?');
+    return r;
+}
+
+}  // namespace
+
+int vformat(char* target, std::size_t cb, const char* fmt, va_list apIn)
+{
+    va_list ap;
+    va_copy(ap, apIn);
+    Out o{target, cb};
+    for (const char* q = fmt; *q; ++q) {
+        if (*q != '%') {
+            o.put(*q);
+            continue;
+        }
+        const char* start = q++;
+        Spec sp;
+        for (;; ++q) {
+            if (*q == '-')
+                sp.fLeft = true;
+            else if (*q == '+')
+                sp.fPlus = true;
+            else if (*q == ' ')
+                sp.fSpace = true;
+            else if (*q == '#')
+                sp.fAlt = true;
+            else if (*q == '0')
+                sp.fZero = true;
+            else
+                break;
+        }
+        if (*q == '*') {
+            sp.width = va_arg(ap, int);
+            if (sp.width < 0) {
+                sp.fLeft = true;
+                sp.width = -sp.width;
+            }
+            ++q;
+        } else {
+            while (*q >= '0' && *q <= '9')
+                sp.width = sp.width * 10 + (*q++ - '0');
+        }
+        if (*q == '.') {
+            ++q;
+            sp.prec = 0;
+            if (*q == '*') {
+                sp.prec = va_arg(ap, int);
+                ++q;
+            } else {
+                while (*q >= '0' && *q <= '9')
+                    sp.prec = sp.prec * 10 + (*q++ - '0');
+            }
+        }
+        Size sz = Size::Default;
+        if (q[0] == 'h' && q[1] == 'h') {
+            sz = Size::Char;
+            q += 2;
+        } else if (q[0] == 'h') {
+            sz = Size::Short;
+            ++q;
+        } else if (q[0] == 'l' && q[1] == 'l') {
+            sz = Size::Long64;
+            q += 2;
+        } else if (q[0] == 'l') {
+            sz = Size::Long32;
+            ++q;
+        } else if (q[0] == 'w') {
+            sz = Size::Wide;
+            ++q;
+        } else if (q[0] == 'I' && q[1] == '6' && q[2] == '4') {
+            sz = Size::Long64;
+            q += 3;
+        } else if (q[0] == 'I' && q[1] == '3' && q[2] == '2') {
+            sz = Size::Long32;
+            q += 3;
+        } else if (q[0] == 'I' || q[0] == 'z' || q[0] == 't') {
+            sz = Size::Ptr;
+            ++q;
+        } else if (q[0] == 'j') {
+            sz = Size::Long64;
+            ++q;
+        } else if (q[0] == 'L') {
+            sz = Size::LongDouble;
+            ++q;
+        }
+        char conv = *q;
+        if (!conv)
+            break;
+        switch (conv) {
+        case '%':
+            o.put('%');
+            break;
+        case 'd':
+        case 'i': {
+            int64_t v;
+            if (sz == Size::Long64 || sz == Size::Ptr)
+                v = va_arg(ap, long long);
+            else if (sz == Size::Short)
+                v = short(va_arg(ap, int));
+            else if (sz == Size::Char)
+                v = static_cast<signed char>(va_arg(ap, int));
+            else
+                v = va_arg(ap, int);
+            uint64_t mag = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+            putNumber(o, sp, mag, v < 0, 10, false, true);
+            break;
+        }
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o': {
+            uint64_t v;
+            if (sz == Size::Long64 || sz == Size::Ptr)
+                v = va_arg(ap, unsigned long long);
+            else if (sz == Size::Short)
+                v = uint16_t(va_arg(ap, unsigned));
+            else if (sz == Size::Char)
+                v = uint8_t(va_arg(ap, unsigned));
+            else
+                v = va_arg(ap, unsigned);
+            unsigned base = conv == 'u' ? 10 : conv == 'o' ? 8 : 16;
+            putNumber(o, sp, v, false, base, conv == 'X', false);
+            break;
+        }
+        case 'p': {
+            uint64_t v = uint64_t(reinterpret_cast<uintptr_t>(va_arg(ap, void*)));
+            Spec sp2 = sp;
+            sp2.prec = 16;
+            sp2.fAlt = false;
+            putNumber(o, sp2, v, false, 16, true, false);
+            break;
+        }
+        case 'c':
+        case 'C': {
+            int c = va_arg(ap, int);
+            bool fWide = conv == 'C' || sz == Size::Wide || sz == Size::Long32;
+            char ch = fWide ? (c >= 0 && c < 0x80 ? char(c) : '?') : char(c);
+            putText(o, sp, std::string(1, ch));
+            break;
+        }
+        case 's':
+        case 'S': {
+            bool fWide = conv == 'S' || sz == Size::Wide || sz == Size::Long32;
+            if (conv == 'S' && sz == Size::Short)
+                fWide = false;
+            if (fWide) {
+                const WCHAR* pw = va_arg(ap, const WCHAR*);
+                putText(o, sp, pw ? wideText(pw, 0, false) : std::string("(null)"));
+            } else {
+                const char* ps = va_arg(ap, const char*);
+                putText(o, sp, ps ? std::string(ps) : std::string("(null)"));
+            }
+            break;
+        }
+        case 'Z': {
+            if (sz == Size::Wide) {
+                auto* pus = va_arg(ap, const UNICODE_STRING*);
+                putText(o, sp, pus && pus->Buffer ? wideText(pus->Buffer, pus->Length / 2, true)
+                                                  : std::string("(null)"));
+            } else {
+                auto* pas = va_arg(ap, const ANSI_STRING*);
+                putText(o, sp, pas && pas->Buffer ? std::string(pas->Buffer, pas->Length)
+                                                  : std::string("(null)"));
+            }
+            break;
+        }
+        case 'n':
+            (void)va_arg(ap, void*);  // not supported by the platform: writes nothing
+            break;
+        case 'e':
+        case 'E':
+        case 'f':
+        case 'F':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A': {
+            std::string f(start, q + 1);
+            char tmp[512];
+            if (sz == Size::LongDouble) {
+                long double v = va_arg(ap, long double);
+                std::snprintf(tmp, sizeof tmp, f.c_str(), v);
+            } else {
+                double v = va_arg(ap, double);
+                std::snprintf(tmp, sizeof tmp, f.c_str(), v);
+            }
+            for (const char* t = tmp; *t; ++t)
+                o.put(*t);
+            break;
+        }
+        default:
+            for (const char* t = start; t <= q; ++t)
+                o.put(*t);
+            break;
+        }
+    }
+    va_end(ap);
+    if (cb > 0)
+        target[o.n < cb ? o.n : cb - 1] = 0;
+    return int(o.n);
+}
+
+int format(char* target, std::size_t cb, const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vformat(target, cb, fmt, ap);
+    va_end(ap);
+    return n;
+}
+
+std::string formatString(const char* fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vformat(nullptr, 0, fmt, ap);
+    va_end(ap);
+    std::string r(std::size_t(n) + 1, '\0');
+    va_start(ap, fmt);
+    vformat(&r[0], r.size(), fmt, ap);
+    va_end(ap);
+    r.resize(std::size_t(n));
+    return r;
+}
+
+namespace detail {
+
+void logRecord(const std::string& text)
+{
+    State* ps = curOrNull();
+    bool fEcho = !ps;
+    if (ps) {
+        std::lock_guard<std::mutex> lk(ps->logMtx);
+        ps->records.push_back(text);
+        fEcho = ps->fEcho;
+    }
+    if (fEcho) {
+        std::fputs(text.c_str(), stderr);
+        std::fflush(stderr);
+    }
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+std::vector<std::string> Log::records() const
+{
+    std::lock_guard<std::mutex> lk(_s.logMtx);
+    return _s.records;
+}
+
+std::string Log::text() const
+{
+    std::lock_guard<std::mutex> lk(_s.logMtx);
+    std::string r;
+    for (const auto& s : _s.records)
+        r += s;
+    return r;
+}
+
+std::vector<std::string> Log::lines() const
+{
+    std::string t = text();
+    std::vector<std::string> r;
+    std::size_t pos = 0;
+    while (pos < t.size()) {
+        std::size_t nl = t.find('\n', pos);
+        if (nl == std::string::npos) {
+            r.push_back(t.substr(pos));
+            break;
+        }
+        r.push_back(t.substr(pos, nl - pos));
+        pos = nl + 1;
+    }
+    return r;
+}
+
+bool Log::contains(const std::string& s) const { return text().find(s) != std::string::npos; }
+
+std::size_t Log::count(const std::string& s) const
+{
+    std::size_t n = 0;
+    for (const auto& l : lines())
+        if (l.find(s) != std::string::npos)
+            ++n;
+    return n;
+}
+
+void Log::clear()
+{
+    std::lock_guard<std::mutex> lk(_s.logMtx);
+    _s.records.clear();
+}
+
+void Log::echo(bool fOn)
+{
+    std::lock_guard<std::mutex> lk(_s.logMtx);
+    _s.fEcho = fOn;
+}
+
+}  // namespace kstub
+
+using namespace kstub;
+
+ULONG vDbgPrintEx(ULONG, ULONG, PCSTR Format, va_list ap)
+{
+    char buf[512];  // the platform cuts a debug print at 512 bytes
+    vformat(buf, sizeof buf, Format, ap);
+    detail::logRecord(buf);
+    return STATUS_SUCCESS;
+}
+
+ULONG DbgPrint(PCSTR Format, ...)
+{
+    va_list ap;
+    va_start(ap, Format);
+    ULONG r = vDbgPrintEx(0, 0, Format, ap);
+    va_end(ap);
+    return r;
+}
+
+ULONG DbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, ...)
+{
+    va_list ap;
+    va_start(ap, Format);
+    ULONG r = vDbgPrintEx(ComponentId, Level, Format, ap);
+    va_end(ap);
+    return r;
+}
+
+VOID KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, ULONG_PTR P4)
+{
+    char text[13];
+    ULONG_PTR w[3] = {P1, P2, P3};
+    for (int i = 0; i < 12; ++i) {
+        unsigned char c = (w[i / 4] >> ((3 - i % 4) * 8)) & 0xFF;
+        text[i] = c >= 0x20 && c < 0x7F ? char(c) : c == 0 ? ' ' : '.';
+    }
+    text[12] = 0;
+    std::fprintf(stderr,
+                 "*** STOP 0x%08X (0x%016" PRIX64 ", 0x%016" PRIX64 ", 0x%016" PRIX64 ", 0x%016" PRIX64
+                 ")\n*** parameters 1-3 as text \"%s\", parameter 4 = %" PRIu64 "\n",
+                 unsigned(BugCheckCode), uint64_t(P1), uint64_t(P2), uint64_t(P3), uint64_t(P4),
+                 text, uint64_t(P4));
+    std::fflush(stderr);
+    std::abort();
+}
+
+VOID KeBugCheck(ULONG BugCheckCode) { KeBugCheckEx(BugCheckCode, 0, 0, 0, 0); }
+
+NTSTATUS RtlStringCbVPrintfA(NTSTRSAFE_PSTR pszDest, size_t cbDest, NTSTRSAFE_PCSTR pszFormat,
+                             va_list argList)
+{
+    if (!pszDest || cbDest == 0)
+        return STATUS_INVALID_PARAMETER;
+    int n = vformat(pszDest, cbDest, pszFormat, argList);
+    return std::size_t(n) < cbDest ? STATUS_SUCCESS : STATUS_BUFFER_OVERFLOW;
+}
+
+NTSTATUS RtlStringCbPrintfA(NTSTRSAFE_PSTR pszDest, size_t cbDest, NTSTRSAFE_PCSTR pszFormat, ...)
+{
+    va_list ap;
+    va_start(ap, pszFormat);
+    NTSTATUS st = RtlStringCbVPrintfA(pszDest, cbDest, pszFormat, ap);
+    va_end(ap);
+    return st;
+}
+
+NTSTATUS RtlStringCbLengthA(NTSTRSAFE_PCSTR psz, size_t cbMax, size_t* pcbLength)
+{
+    if (!psz)
+        return STATUS_INVALID_PARAMETER;
+    std::size_t n = 0;
+    while (n < cbMax && psz[n])
+        ++n;
+    if (n == cbMax)
+        return STATUS_INVALID_PARAMETER;
+    if (pcbLength)
+        *pcbLength = n;
+    return STATUS_SUCCESS;
+}

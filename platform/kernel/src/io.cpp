@@ -1,0 +1,386 @@
+// The user-mode side of the I/O manager: opens by path, device control,
+// read, close (cleanup, then close when no request is in flight) and cancel.
+#include <cstdlib>
+
+#include "state.h"
+
+using namespace kstub;
+using namespace kstub::detail;
+
+namespace kstub::detail {
+
+PDEVICE_OBJECT bottomOf(PDEVICE_OBJECT dev)
+{
+    State& s = cur();
+    std::lock_guard<std::recursive_mutex> lk(s.mtx);
+    while (dev->Info->attachedTo)
+        dev = dev->Info->attachedTo;
+    return dev;
+}
+
+std::size_t openFilesOnStack(PDEVICE_OBJECT pdo)
+{
+    State& s = cur();
+    std::lock_guard<std::recursive_mutex> lk(s.mtx);
+    std::size_t n = 0;
+    for (FileRec* pf : s.files)
+        if (bottomOf(pf->fo.DeviceObject) == pdo)
+            ++n;
+    return n;
+}
+
+}  // namespace kstub::detail
+
+namespace {
+
+void record(UCHAR major, ULONG code, NTSTATUS st, const std::string& path)
+{
+    State& s = cur();
+    std::lock_guard<std::mutex> lk(s.miscMtx);
+    s.ioLog.push_back(IoRecord{major, code, st, path});
+}
+
+FileRec* fileOf(HANDLE h)
+{
+    State& s = cur();
+    std::lock_guard<std::recursive_mutex> lk(s.mtx);
+    auto it = s.fileHandles.find(reinterpret_cast<uintptr_t>(h));
+    return it == s.fileHandles.end() ? nullptr : it->second;
+}
+
+// False when the device's stack no longer takes requests (removed, or
+// surprise-removed).
+bool stackUsable(PDEVICE_OBJECT dev)
+{
+    if (dev->Info->fDeleted)
+        return false;
+    DevNode* pn = nodeOf(bottomOf(dev));
+    return !pn || (pn->state != DevState::Removed && pn->state != DevState::SurpriseRemoved);
+}
+
+PIRP newFileIrp(FileRec* pf, PDEVICE_OBJECT top, UCHAR major)
+{
+    PIRP irp = allocIrp(top->StackSize, KvIrpPrivate::Waited);
+    irp->RequestorMode = UserMode;
+    irp->Tail.Overlay.OriginalFileObject = &pf->fo;
+    irp->IoManager->pfile = pf;
+    PIO_STACK_LOCATION sl = IoGetNextIrpStackLocation(irp);
+    sl->MajorFunction = major;
+    sl->FileObject = &pf->fo;
+    return irp;
+}
+
+void finalClose(FileRec* pf)
+{
+    State& s = cur();
+    PDEVICE_OBJECT dev = pf->fo.DeviceObject;
+    if (stackUsable(dev)) {
+        PDEVICE_OBJECT top = attachedTop(dev);
+        NTSTATUS st = callAndWait(top, newFileIrp(pf, top, IRP_MJ_CLOSE));
+        record(IRP_MJ_CLOSE, 0, st, pf->path);
+    }
+    bool fFree = false;
+    PDEVICE_OBJECT bottom = bottomOf(dev);
+    {
+        std::lock_guard<std::recursive_mutex> lk(s.mtx);
+        s.files.erase(pf);
+        fFree = --dev->Info->cRef == 0 && dev->Info->fDeleted;
+    }
+    delete pf;
+    if (fFree)
+        freeDevice(dev);
+    else
+        afterLastClose(bottom);
+}
+
+// Sends a request of an open file and waits for it; the file stays
+// referenced while the request is in flight.
+NTSTATUS submit(FileRec* pf, PIRP irp, PDEVICE_OBJECT top, ULONG_PTR* pInfo, bool* pfClose)
+{
+    State& s = cur();
+    KvIrpPrivate* pv = irp->IoManager;
+    {
+        std::lock_guard<std::recursive_mutex> lk(s.mtx);
+        pf->irps.insert(irp);
+    }
+    NTSTATUS st = IofCallDriver(top, irp);
+    {
+        std::unique_lock<std::mutex> lk(dispMtx());
+        if (st != STATUS_PENDING && !pv->fDone)
+            fatal(formatString("a dispatch routine returned 0x%08X without completing the request",
+                               unsigned(st)));
+        waitWatched(lk, "a request of a user-mode caller", [&] { return pv->fDone; });
+    }
+    NTSTATUS stFinal = st == STATUS_PENDING ? irp->IoStatus.Status : st;
+    if (pInfo)
+        *pInfo = irp->IoStatus.Information;
+    bool fClose = false;
+    {
+        std::lock_guard<std::recursive_mutex> lk(s.mtx);
+        pf->irps.erase(irp);
+        freeIrp(irp);
+        fClose = --pf->cInFlight == 0 && pf->fClosing;
+    }
+    *pfClose = fClose;
+    return stFinal;
+}
+
+// Takes a reference for one request; null when the handle is not open.
+FileRec* enter(HANDLE h)
+{
+    State& s = cur();
+    std::lock_guard<std::recursive_mutex> lk(s.mtx);
+    auto it = s.fileHandles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == s.fileHandles.end())
+        return nullptr;
+    ++it->second->cInFlight;
+    return it->second;
+}
+
+// Gives the reference back without a request; true when the file must now be
+// closed (the caller does it once it has let go of the file's lock).
+bool leaveUnsent(FileRec* pf)
+{
+    State& s = cur();
+    std::lock_guard<std::recursive_mutex> lk(s.mtx);
+    return --pf->cInFlight == 0 && pf->fClosing;
+}
+
+NTSTATUS finish(FileRec* pf, std::unique_lock<std::mutex>& fileLock, bool fClose, UCHAR major,
+                ULONG code, NTSTATUS st, const std::string& path)
+{
+    if (fileLock.owns_lock())
+        fileLock.unlock();
+    if (fClose)
+        finalClose(pf);
+    record(major, code, st, path);
+    return st;
+}
+
+}  // namespace
+
+namespace kstub::detail {
+
+void doRemoveAfterClose(DevNode* pn);
+
+void afterLastClose(PDEVICE_OBJECT bottom)
+{
+    DevNode* pn = nodeOf(bottom);
+    if (pn && pn->fRemoveOnLastClose && openFilesOnStack(bottom) == 0)
+        doRemoveAfterClose(pn);
+}
+
+}  // namespace kstub::detail
+
+namespace kstub::io {
+
+NTSTATUS create(const char* path, HANDLE* ph, ULONG flags)
+{
+    State& s = cur();
+    std::string sPath = path ? path : "";
+    auto done = [&](NTSTATUS st) {
+        record(IRP_MJ_CREATE, 0, st, sPath);
+        return st;
+    };
+    if (sPath.compare(0, 4, "\\\\.\\") != 0)
+        return done(STATUS_OBJECT_PATH_SYNTAX_BAD);
+    std::size_t slash = sPath.find('\\', 4);
+    std::string name = sPath.substr(4, slash == std::string::npos ? std::string::npos : slash - 4);
+    std::string rest = slash == std::string::npos ? std::string() : sPath.substr(slash);
+    if (name.empty())
+        return done(STATUS_OBJECT_NAME_INVALID);
+    PDEVICE_OBJECT dev = nullptr;
+    auto* pf = new FileRec;
+    {
+        std::lock_guard<std::recursive_mutex> lk(s.mtx);
+        auto il = s.links.find(upper("\\DosDevices\\" + name));
+        if (il == s.links.end()) {
+            delete pf;
+            return done(STATUS_OBJECT_NAME_NOT_FOUND);
+        }
+        auto id = s.devices.find(upper(il->second));
+        if (id == s.devices.end()) {
+            delete pf;
+            return done(STATUS_OBJECT_NAME_NOT_FOUND);
+        }
+        dev = id->second;
+        if (dev->Flags & DO_DEVICE_INITIALIZING) {
+            delete pf;
+            return done(STATUS_NO_SUCH_DEVICE);
+        }
+        if (!stackUsable(dev)) {
+            delete pf;
+            return done(STATUS_DELETE_PENDING);
+        }
+        pf->name = widen(rest);
+        pf->path = sPath;
+        pf->fSync = (flags & 0x40000000u) == 0;
+        pf->fo.Type = 5;
+        pf->fo.Size = sizeof(FILE_OBJECT);
+        pf->fo.DeviceObject = dev;
+        pf->fo.Flags = pf->fSync ? FO_SYNCHRONOUS_IO : 0;
+        pf->fo.FileName.Buffer = pf->name.empty() ? nullptr : &pf->name[0];
+        pf->fo.FileName.Length = USHORT(pf->name.size() * 2);
+        pf->fo.FileName.MaximumLength = USHORT(pf->name.size() * 2);
+        ++dev->Info->cRef;
+        s.files.insert(pf);
+        pf->cInFlight = 1;
+    }
+    PDEVICE_OBJECT top = attachedTop(dev);
+    PIRP irp = newFileIrp(pf, top, IRP_MJ_CREATE);
+    IO_STACK_LOCATION* sl = IoGetNextIrpStackLocation(irp);
+    sl->Parameters.Create.ShareAccess = 3;
+    NTSTATUS st = callAndWait(top, irp);
+    if (!NT_SUCCESS(st)) {
+        bool fFree;
+        PDEVICE_OBJECT bottom = bottomOf(dev);
+        {
+            std::lock_guard<std::recursive_mutex> lk(s.mtx);
+            s.files.erase(pf);
+            fFree = --dev->Info->cRef == 0 && dev->Info->fDeleted;
+        }
+        delete pf;
+        if (fFree)
+            freeDevice(dev);
+        else
+            afterLastClose(bottom);
+        return done(st);
+    }
+    {
+        std::lock_guard<std::recursive_mutex> lk(s.mtx);
+        pf->cInFlight = 0;
+        HANDLE h = newHandle();
+        s.fileHandles[reinterpret_cast<uintptr_t>(h)] = pf;
+        *ph = h;
+    }
+    return done(st);
+}
+
+NTSTATUS ioctl(HANDLE h, ULONG code, PVOID in, ULONG cbIn, PVOID out, ULONG cbOut, ULONG_PTR* pInfo)
+{
+    if (pInfo)
+        *pInfo = 0;
+    FileRec* pf = enter(h);
+    if (!pf) {
+        record(IRP_MJ_DEVICE_CONTROL, code, STATUS_INVALID_HANDLE, "");
+        return STATUS_INVALID_HANDLE;
+    }
+    std::unique_lock<std::mutex> fileLock(pf->ioMtx, std::defer_lock);
+    if (pf->fSync)
+        fileLock.lock();
+    std::string path = pf->path;
+    if (!stackUsable(pf->fo.DeviceObject))
+        return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_DEVICE_CONTROL, code,
+                      STATUS_DELETE_PENDING, path);
+    ULONG method = METHOD_FROM_CTL_CODE(code);
+    if (method == METHOD_IN_DIRECT || method == METHOD_OUT_DIRECT)
+        return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_DEVICE_CONTROL, code,
+                      STATUS_NOT_IMPLEMENTED, path);
+    PDEVICE_OBJECT top = attachedTop(pf->fo.DeviceObject);
+    PIRP irp = newFileIrp(pf, top, IRP_MJ_DEVICE_CONTROL);
+    PIO_STACK_LOCATION sl = IoGetNextIrpStackLocation(irp);
+    sl->Parameters.DeviceIoControl.IoControlCode = code;
+    sl->Parameters.DeviceIoControl.InputBufferLength = cbIn;
+    sl->Parameters.DeviceIoControl.OutputBufferLength = cbOut;
+    if (method == METHOD_NEITHER) {
+        sl->Parameters.DeviceIoControl.Type3InputBuffer = in;
+        irp->UserBuffer = out;
+    } else {
+        ULONG cb = cbIn > cbOut ? cbIn : cbOut;
+        if (cb) {
+            void* p = std::calloc(1, cb);
+            if (in && cbIn)
+                std::memcpy(p, in, cbIn);
+            irp->AssociatedIrp.SystemBuffer = p;
+            irp->IoManager->pvSystemBuffer = p;
+            irp->IoManager->pvCopyBack = out;
+            irp->IoManager->cbCopyBack = out ? cbOut : 0;
+        }
+        irp->UserBuffer = out;
+    }
+    bool fClose = false;
+    NTSTATUS st = submit(pf, irp, top, pInfo, &fClose);
+    return finish(pf, fileLock, fClose, IRP_MJ_DEVICE_CONTROL, code, st, path);
+}
+
+NTSTATUS read(HANDLE h, PVOID buf, ULONG cb, ULONG_PTR* pInfo)
+{
+    if (pInfo)
+        *pInfo = 0;
+    FileRec* pf = enter(h);
+    if (!pf) {
+        record(IRP_MJ_READ, cb, STATUS_INVALID_HANDLE, "");
+        return STATUS_INVALID_HANDLE;
+    }
+    std::unique_lock<std::mutex> fileLock(pf->ioMtx, std::defer_lock);
+    if (pf->fSync)
+        fileLock.lock();
+    std::string path = pf->path;
+    if (!stackUsable(pf->fo.DeviceObject))
+        return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_READ, cb, STATUS_DELETE_PENDING, path);
+    PDEVICE_OBJECT top = attachedTop(pf->fo.DeviceObject);
+    PIRP irp = newFileIrp(pf, top, IRP_MJ_READ);
+    PIO_STACK_LOCATION sl = IoGetNextIrpStackLocation(irp);
+    sl->Parameters.Read.Length = cb;
+    if (top->Flags & DO_BUFFERED_IO) {
+        void* p = std::calloc(1, cb ? cb : 1);
+        irp->AssociatedIrp.SystemBuffer = p;
+        irp->IoManager->pvSystemBuffer = p;
+        irp->IoManager->pvCopyBack = buf;
+        irp->IoManager->cbCopyBack = cb;
+    }
+    irp->UserBuffer = buf;
+    bool fClose = false;
+    NTSTATUS st = submit(pf, irp, top, pInfo, &fClose);
+    return finish(pf, fileLock, fClose, IRP_MJ_READ, cb, st, path);
+}
+
+NTSTATUS close(HANDLE h)
+{
+    State& s = cur();
+    FileRec* pf = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> lk(s.mtx);
+        auto it = s.fileHandles.find(reinterpret_cast<uintptr_t>(h));
+        if (it == s.fileHandles.end())
+            return STATUS_INVALID_HANDLE;
+        pf = it->second;
+        s.fileHandles.erase(it);
+        ++pf->cInFlight;  // the cleanup request
+    }
+    if (stackUsable(pf->fo.DeviceObject)) {
+        PDEVICE_OBJECT top = attachedTop(pf->fo.DeviceObject);
+        NTSTATUS st = callAndWait(top, newFileIrp(pf, top, IRP_MJ_CLEANUP));
+        record(IRP_MJ_CLEANUP, 0, st, pf->path);
+    }
+    bool fClose;
+    {
+        std::lock_guard<std::recursive_mutex> lk(s.mtx);
+        pf->fClosing = true;
+        fClose = --pf->cInFlight == 0;
+    }
+    if (fClose)
+        finalClose(pf);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS cancel(HANDLE h)
+{
+    State& s = cur();
+    std::lock_guard<std::recursive_mutex> lk(s.mtx);
+    auto it = s.fileHandles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == s.fileHandles.end())
+        return STATUS_INVALID_HANDLE;
+    std::vector<PIRP> irps(it->second->irps.begin(), it->second->irps.end());
+    for (PIRP irp : irps)
+        IoCancelIrp(irp);
+    return STATUS_SUCCESS;
+}
+
+PFILE_OBJECT fileObject(HANDLE h)
+{
+    FileRec* pf = fileOf(h);
+    return pf ? &pf->fo : nullptr;
+}
+
+}  // namespace kstub::io

@@ -1,0 +1,248 @@
+// The stand-in kernel's internal state: one instance per Kernel.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kv_kernel.h"
+
+struct DevNode;
+
+// The kernel's record of a device object.
+struct KvDeviceInfo {
+    std::string name;                // "\Device\X" as created, empty when unnamed
+    PDEVICE_OBJECT attachedTo = nullptr;  // the device below, after attaching
+    bool fDeleted = false;
+    int cRef = 0;                    // open files on it
+    DevNode* pnode = nullptr;        // physical device objects only
+    PIO_DPC_ROUTINE pfnDpc = nullptr;
+    void* pAlloc = nullptr;
+};
+
+// Interrupt objects are the kernel's own.
+struct _KINTERRUPT {
+    PKSERVICE_ROUTINE pfnIsr = nullptr;
+    PVOID pvContext = nullptr;
+    ULONG vector = 0;
+    KIRQL irql = 0, syncIrql = 0;
+    KINTERRUPT_MODE mode = LevelSensitive;
+    BOOLEAN fShare = FALSE;
+    std::mutex lock;
+    std::atomic<std::thread::id> owner{};
+    bool fConnected = false;
+};
+
+// The I/O manager's record of a request.
+struct KvIrpPrivate {
+    enum Kind { None, Threaded, Waited } kind = None;
+    bool fDone = false;
+    // Waited requests: what to copy back to the caller at completion.
+    PVOID pvCopyBack = nullptr;
+    ULONG cbCopyBack = 0;
+    PVOID pvSystemBuffer = nullptr;  // freed with the request
+    struct FileRec* pfile = nullptr;
+};
+
+struct FileRec {
+    FILE_OBJECT fo{};
+    std::u16string name;
+    std::string path;
+    bool fSync = true;
+    std::mutex ioMtx;  // serialises the requests of a synchronous file
+    int cInFlight = 0;
+    bool fClosing = false;
+    std::set<PIRP> irps;
+};
+
+struct DevNode {
+    kstub::PdoProps props;
+    kstub::BusDevice* pbus = nullptr;
+    PDEVICE_OBJECT pdo = nullptr;
+    kstub::DevState state = kstub::DevState::Present;
+    struct DriverRec* pdriver = nullptr;
+    NTSTATUS stStart = STATUS_SUCCESS;
+    bool fPendStart = false;
+    bool fRemoveOnLastClose = false;
+    bool fDeleteWhenRemoved = false;
+};
+
+struct DriverRec {
+    std::string service;
+    PDRIVER_OBJECT pdrv = nullptr;
+    void* pdl = nullptr;
+    std::u16string regPath, drvName, svcName;
+    UNICODE_STRING usRegPath{};
+};
+
+namespace kstub::detail {
+
+struct RegKey {
+    std::string path;
+    std::map<std::string, RegValue> values;  // by lower-case name
+};
+
+struct FaultKnob {
+    unsigned nth = 0;  // 0: not armed
+    unsigned count = 0;
+    NTSTATUS st = STATUS_SUCCESS;
+};
+
+struct PortRange {
+    uint16_t base, count;
+    Ports::ReadFn read;
+    Ports::WriteFn write;
+};
+
+struct Range {
+    uintptr_t lo, hi;
+};
+
+struct State {
+    Kernel* pKernel = nullptr;
+
+    // Namespace, devices, drivers, device nodes, handles, files.
+    mutable std::recursive_mutex mtx;
+    std::map<std::string, PDEVICE_OBJECT> devices;  // by upper-case name
+    std::map<std::string, std::string> links;      // upper-case link -> target
+    std::set<PDEVICE_OBJECT> allDevices;
+    std::map<uintptr_t, std::string> keyHandles;   // handle -> registry key path
+    std::map<uintptr_t, FileRec*> fileHandles;
+    std::set<FileRec*> files;  // open or closing
+    std::vector<std::thread> workers;
+    uintptr_t nextHandle = 4;
+    std::vector<std::unique_ptr<DriverRec>> drivers;
+    std::vector<std::unique_ptr<DriverRec>> zombies;  // unloaded, devices left behind
+    std::vector<std::unique_ptr<DevNode>> nodes;
+    bool fAutoEnumerate = true;
+    unsigned cPdo = 0;
+    PDRIVER_OBJECT pBusDriver = nullptr;
+
+    // Pool.
+    mutable std::mutex poolMtx;
+    std::map<void*, std::pair<std::size_t, ULONG>> blocks;
+    std::size_t cAlloc = 0, cFail = 0, cbOutstanding = 0;
+    unsigned failNth = 0;
+    bool fFailSize = false;
+    std::size_t cbFail = 0;
+
+    // Kernel objects.
+    mutable std::mutex objMtx;
+    std::set<PIRP> irps;
+    std::set<PMDL> mdls;
+
+    // Faults.
+    std::mutex faultMtx;
+    FaultKnob faults[16];
+
+    // Registry.
+    mutable std::mutex regMtx;
+    std::map<std::string, RegKey> keys;  // by lower-case path
+
+    // Log.
+    mutable std::mutex logMtx;
+    std::vector<std::string> records;
+    bool fEcho = false;
+
+    // Memory probes.
+    mutable std::mutex memMtx;
+    std::vector<Range> forbidden, readOnly;
+    std::size_t cProbe = 0, cRefused = 0;
+
+    // Ports.
+    mutable std::mutex portMtx;
+    std::vector<PortRange> portRanges;
+    std::vector<PortAccess> portLog;
+
+    // Deferred calls and timers.
+    std::mutex dpcMtx;
+    std::deque<PKDPC> dpcs;
+    std::mutex dpcRunMtx;
+    std::mutex timerMtx;
+    std::vector<PKTIMER> timers;
+    ULONG timeIncrement = 156250;
+    std::vector<LONGLONG> delays;
+
+    // Interrupts (kept until the kernel goes, so that a late use is caught).
+    std::mutex intrMtx;
+    std::vector<std::unique_ptr<_KINTERRUPT>> interrupts;
+
+    KSPIN_LOCK cancelLock = 0;
+
+    mutable std::mutex miscMtx;
+    std::vector<std::string> problems;
+    std::vector<std::string> binds;
+    std::vector<IoRecord> ioLog;
+};
+
+State& cur();           // the current kernel's state; fatal when there is none
+State* curOrNull();
+void setCurrent(State* ps);
+
+void problem(const std::string& text);
+bool takeFault(Fault f, NTSTATUS* pst = nullptr);
+
+// Marks the calling thread as running driver code for its lifetime.
+struct DriverCall {
+    DriverCall();
+    ~DriverCall();
+};
+
+// IRQL of the calling thread, and the deferred calls run when it drops.
+KIRQL irql();
+void setIrql(KIRQL k);
+void drainDpcs();
+
+// Dispatcher lock for events, mutexes and request completion.
+std::mutex& dispMtx();
+std::condition_variable& dispCv();
+// Waits on the dispatcher condition until pred holds; the watchdog ends the
+// process when that takes too long.
+template <class Pred>
+void waitWatched(std::unique_lock<std::mutex>& lk, const char* what, Pred pred);
+void watchdogExpired(const char* what);
+unsigned watchdogMs();
+void setWatchdogMs(unsigned ms);
+
+void* poolAlloc(std::size_t cb, ULONG tag, bool fZero, bool fCanFail = true);
+void poolFree(void* p);
+
+std::string upper(const std::string& s);
+std::string lower(const std::string& s);
+std::string narrowUs(PCUNICODE_STRING pus);
+
+// Requests of the I/O manager.
+PIRP allocIrp(CCHAR stackSize, KvIrpPrivate::Kind kind);
+void freeIrp(PIRP irp);
+// Sends a waited request to the device and waits for its completion; frees
+// it; returns its final status and information.
+NTSTATUS callAndWait(PDEVICE_OBJECT dev, PIRP irp, ULONG_PTR* pInfo = nullptr);
+
+void freeDevice(PDEVICE_OBJECT dev);
+PDEVICE_OBJECT attachedTop(PDEVICE_OBJECT dev);
+PDEVICE_OBJECT bottomOf(PDEVICE_OBJECT dev);
+std::size_t openFilesOnStack(PDEVICE_OBJECT pdo);
+void afterLastClose(PDEVICE_OBJECT dev);
+DevNode* nodeOf(PDEVICE_OBJECT pdo);
+HANDLE newHandle();
+
+template <class Pred>
+void waitWatched(std::unique_lock<std::mutex>& lk, const char* what, Pred pred)
+{
+    unsigned ms = watchdogMs();
+    if (ms == 0) {
+        dispCv().wait(lk, pred);
+        return;
+    }
+    if (!dispCv().wait_for(lk, std::chrono::milliseconds(ms), pred))
+        watchdogExpired(what);
+}
+
+}  // namespace kstub::detail
