@@ -120,6 +120,11 @@ public:
     static YekMsgBuf* pmbOf(Link* pl) { return static_cast<YekMsgBuf*>(static_cast<YekMsg*>(pl)); }
     static YekMsgBuf* pmbOf(const YekMsg* pm) { return static_cast<YekMsgBuf*>(const_cast<YekMsg*>(pm)); }
 
+    // The moves between two channels (in-process pairs and relays) work on
+    // the chains of both.
+    friend bool moveUpDown(YekChannel* pucSend, YekChannel* pucRecv);
+    friend bool moveDownUp(YekChannel* pucSend, YekChannel* pucRecv);
+
 protected:
     ChainRaw* pcnYkuPool() { return &_cnYkuPool; }
     ChainRaw* pcnYkdPool() { return &_cnYkdPool; }
