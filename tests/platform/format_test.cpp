@@ -1,0 +1,127 @@
+// The kernel formatter follows the platform's meanings, which differ from
+// this machine's printf: 'l' is 32 bits, %ws and %S take UTF-16 text, %p is
+// 16 upper-case hex digits.
+#include <gtest/gtest.h>
+
+#include "kv_kernel.h"
+#include "ntstrsafe.h"
+
+namespace {
+
+struct Case {
+    const char* name;
+    std::string got;
+    const char* want;
+};
+
+TEST(PlatformFormat, WindowsMeaningsOfSizesAndConversions)
+{
+    const WCHAR wide[] = u"\\Device\\ZEDOZ_EVU_0";
+    UNICODE_STRING us;
+    RtlInitUnicodeString(&us, u"key");
+    ULONG big = 0xFFFFFFFFu;
+    LONG neg = -2;
+    const Case cases[] = {
+        {"%ws", kstub::formatString("(%ws)", wide), "(\\Device\\ZEDOZ_EVU_0)"},
+        {"%ls", kstub::formatString("%ls", wide), "\\Device\\ZEDOZ_EVU_0"},
+        {"%S", kstub::formatString("%S", wide), "\\Device\\ZEDOZ_EVU_0"},
+        {"%hs", kstub::formatString("%hs", "narrow"), "narrow"},
+        {"%wZ", kstub::formatString("%wZ", &us), "key"},
+        {"%lu 32-bit", kstub::formatString("%lu %lu", big, 7u), "4294967295 7"},
+        {"%ld 32-bit", kstub::formatString("%ld|%ld", neg, 5), "-2|5"},
+        {"%lx", kstub::formatString("%lx", big), "ffffffff"},
+        {"%8.8lX", kstub::formatString("%8.8lX", 0xABCu), "00000ABC"},
+        {"%I64d", kstub::formatString("%I64d", -5000000000ll), "-5000000000"},
+        {"%llx", kstub::formatString("%llx", 0x123456789ull), "123456789"},
+        {"%td", kstub::formatString("%td", std::ptrdiff_t(-3)), "-3"},
+        {"%zu", kstub::formatString("%zu", std::size_t(1) << 40), "1099511627776"},
+        {"%Iu", kstub::formatString("%Iu", std::size_t(12)), "12"},
+        {"%p", kstub::formatString("%p", reinterpret_cast<void*>(0xabcdef12ull)), "00000000ABCDEF12"},
+        {"%i", kstub::formatString("%i", 42), "42"},
+        {"%x %X", kstub::formatString("%x %X", 0xC0000182u, 0xc0000182u), "c0000182 C0000182"},
+        {"%#x", kstub::formatString("%#x", 255), "0xff"},
+        {"%05d", kstub::formatString("%05d", -42), "-0042"},
+        {"%-4d|", kstub::formatString("%-4d|", 7), "7   |"},
+        {"%4s", kstub::formatString("[%4s][%-4s][%.2s]", "ab", "ab", "abcd"), "[  ab][ab  ][ab]"},
+        {"%c", kstub::formatString("%c%c", 'o', 'k'), "ok"},
+        {"%hd", kstub::formatString("%hd", 0x18000), "-32768"},
+        {"%%", kstub::formatString("100%%"), "100%"},
+        {"null text", kstub::formatString("%s %ws", static_cast<char*>(nullptr),
+                                          static_cast<WCHAR*>(nullptr)),
+         "(null) (null)"},
+        {"above 0x7F", kstub::formatString("%ws", u"a\u00e9b"), "a?b"},
+        {"format twice", kstub::formatString(kstub::formatString("%s: %%s\n", "kqir").c_str(), "msg"),
+         "kqir: msg\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.got, c.want) << c.name;
+}
+
+TEST(PlatformFormat, BoundedOutputIsCutAndTerminated)
+{
+    char buf[8];
+    std::memset(buf, 'x', sizeof buf);
+    EXPECT_EQ(kstub::format(buf, sizeof buf, "%s", "0123456789"), 10);
+    EXPECT_STREQ(buf, "0123456");
+    EXPECT_EQ(RtlStringCbPrintfA(buf, sizeof buf, "%d", 1234567), STATUS_SUCCESS);
+    EXPECT_STREQ(buf, "1234567");
+    EXPECT_EQ(RtlStringCbPrintfA(buf, sizeof buf, "%d", 12345678), STATUS_BUFFER_OVERFLOW);
+    EXPECT_STREQ(buf, "1234567");
+}
+
+TEST(PlatformFormat, DbgPrintGoesToTheLogOneRecordPerCall)
+{
+    kstub::Kernel k;
+    DbgPrint("kavorqir load\n");
+    DbgPrint("kqir: %s=%ld\n", "debug", 0x303);
+    DbgPrint("partial ");
+    DbgPrint("line\n");
+    EXPECT_EQ(k.log().records().size(), 4u);
+    EXPECT_EQ(k.log().lines(),
+              (std::vector<std::string>{"kavorqir load", "kqir: debug=771", "partial line"}));
+    EXPECT_TRUE(k.log().contains("debug=771"));
+    EXPECT_EQ(k.log().count("kqir"), 1u);
+    k.log().clear();
+    EXPECT_TRUE(k.log().lines().empty());
+}
+
+TEST(PlatformFormat, DbgPrintCutsARecordAt512Bytes)
+{
+    kstub::Kernel k;
+    std::string s(600, 'a');
+    DbgPrint("%s", s.c_str());
+    EXPECT_EQ(k.log().records().at(0).size(), 511u);
+}
+
+TEST(PlatformStopDeathTest, KeBugCheckExPrintsCodeAndParametersAndAborts)
+{
+    EXPECT_DEATH(KeBugCheckEx(0x2A0001, 0x61626364, 0x65666768, 0x696A6B6C, 123),
+                 "STOP 0x002A0001 \\(0x0000000061626364, 0x0000000065666768, "
+                 "0x00000000696A6B6C, 0x000000000000007B\\).*\"abcdefghijkl\", parameter 4 = 123");
+}
+
+TEST(PlatformStatus, NtStatusToWin32ErrorMapping)
+{
+    struct Row {
+        NTSTATUS st;
+        ULONG err;
+    };
+    const Row rows[] = {
+        {STATUS_SUCCESS, 0},
+        {STATUS_OBJECT_NAME_NOT_FOUND, 2},
+        {STATUS_NO_SUCH_DEVICE, 55},
+        {STATUS_INSUFFICIENT_RESOURCES, 1450},
+        {STATUS_UNSUCCESSFUL, 31},
+        {STATUS_CANCELLED, 995},
+        {STATUS_DEVICE_CONFIGURATION_ERROR, 13},
+        {STATUS_INVALID_DEVICE_REQUEST, 1},
+        {STATUS_INVALID_PARAMETER, 87},
+        {STATUS_DEVICE_NOT_CONNECTED, 1167},
+        {STATUS_BUFFER_OVERFLOW, 234},
+        {NTSTATUS(0xC0001234), 31},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(RtlNtStatusToDosError(r.st), r.err) << std::hex << r.st;
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+// The I/O manager and Win32 over it, against the small test driver: path
+// parsing, the requests an open sends, method-neither pointers, buffered
+// reads, close after the last request, serialisation, cancel, the error
+// numbers, and the plug-and-play order around open handles.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+
+#include "kv_kernel.h"
+#include "test_driver.h"
+
+namespace {
+
+struct IoTest : ::testing::Test {
+    kstub::Kernel k;
+    PDEVICE_OBJECT pdo = nullptr;
+    void SetUp() override
+    {
+        testdrv::reset();
+        ASSERT_EQ(k.loadDriver(testdrv::DriverEntry, "testdrv"), STATUS_SUCCESS);
+        pdo = k.pnp().createPdo(kstub::PdoProps{});
+        ASSERT_EQ(k.pnp().state(pdo), kstub::DevState::Started);
+        testdrv::record().seen.clear();
+    }
+    std::vector<testdrv::Seen> seen()
+    {
+        std::lock_guard<std::mutex> lk(testdrv::record().mtx);
+        return testdrv::record().seen;
+    }
+};
+
+TEST_F(IoTest, CreateFileFollowsTheLinkAndHandsTheRestAsFileName)
+{
+    HANDLE h = CreateFileA("\\\\.\\testdev_0\\qir\\0", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    PFILE_OBJECT fo = kstub::io::fileObject(h);
+    ASSERT_NE(fo, nullptr);
+    EXPECT_EQ(fo->FileName.Length, 12);
+    EXPECT_EQ(fo->FsContext, reinterpret_cast<PVOID>(0x1001));
+    EXPECT_EQ(fo->DeviceObject, k.findDevice("\\Device\\TESTDEV_0"));
+    EXPECT_TRUE(fo->Flags & FO_SYNCHRONOUS_IO);
+    auto s = seen();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0].major, IRP_MJ_CREATE);
+    EXPECT_EQ(s[0].fileName, "\\qir\\0");
+    EXPECT_EQ(s[0].mode, UserMode);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(testdrv::record().seenMajors(),
+              (std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE}));
+    EXPECT_EQ(seen()[2].fsContext, reinterpret_cast<PVOID>(0x1001));
+    EXPECT_EQ(k.openHandles(), 0u);
+    EXPECT_EQ(k.irpsOutstanding(), 0u);
+}
+
+TEST_F(IoTest, OpenPathsAndTheirErrors)
+{
+    struct Row {
+        const char* path;
+        DWORD err;
+        const char* fileName;  // what the driver sees when the open reaches it
+    };
+    const Row rows[] = {
+        {"\\\\.\\TESTDEV_0", ERROR_SUCCESS, ""},
+        {"\\\\.\\TESTDEV_0\\", ERROR_SUCCESS, "\\"},
+        {"\\\\.\\TESTDEV_0\\a\\b\\c", ERROR_SUCCESS, "\\a\\b\\c"},
+        {"\\\\.\\TESTDEV_0\\bad", ERROR_DEV_NOT_EXIST, "\\bad"},
+        {"\\\\.\\TESTDEV_1\\qir\\0", ERROR_FILE_NOT_FOUND, nullptr},
+        {"\\\\.\\\\qir\\0", ERROR_INVALID_NAME, nullptr},
+        {"TESTDEV_0\\qir\\0", ERROR_BAD_PATHNAME, nullptr},
+        {"\\\\?\\TESTDEV_0", ERROR_BAD_PATHNAME, nullptr},
+    };
+    for (const Row& r : rows) {
+        testdrv::record().seen.clear();
+        SetLastError(12345);
+        HANDLE h = CreateFileA(r.path, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (r.err == ERROR_SUCCESS) {
+            EXPECT_NE(h, INVALID_HANDLE_VALUE) << r.path;
+            CloseHandle(h);
+        } else {
+            EXPECT_EQ(h, INVALID_HANDLE_VALUE) << r.path;
+            EXPECT_EQ(GetLastError(), r.err) << r.path;
+        }
+        auto s = seen();
+        if (r.fileName) {
+            ASSERT_FALSE(s.empty()) << r.path;
+            EXPECT_EQ(s[0].fileName, r.fileName);
+        } else {
+            EXPECT_TRUE(s.empty()) << r.path;
+        }
+    }
+    EXPECT_EQ(k.openHandles(), 0u);
+}
+
+TEST_F(IoTest, MethodNeitherPassesTheCallersPointersUnchanged)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0\\x", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char in[96], out[48];
+    DWORD cb = 77;
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlEcho, in, 96, out, 48, &cb, nullptr));
+    EXPECT_EQ(cb, 0u);
+    auto s = seen().back();
+    EXPECT_EQ(s.major, IRP_MJ_DEVICE_CONTROL);
+    EXPECT_EQ(s.type3, in);
+    EXPECT_EQ(s.userBuffer, out);
+    EXPECT_EQ(s.cbIn, 96u);
+    EXPECT_EQ(s.cbOut, 48u);
+    EXPECT_EQ(s.mode, UserMode);
+    // Any pointers and lengths travel: the shape checks are the driver's.
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlEcho, reinterpret_cast<void*>(0x10), 5, nullptr, 0,
+                                &cb, nullptr));
+    EXPECT_EQ(seen().back().type3, reinterpret_cast<void*>(0x10));
+    SetLastError(0);
+    EXPECT_FALSE(DeviceIoControl(h, testdrv::kIoctlFail, in, 96, in, 96, &cb, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NO_SYSTEM_RESOURCES));
+    EXPECT_FALSE(DeviceIoControl(h, 0x222013, in, 96, in, 96, &cb, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_FUNCTION));
+    CloseHandle(h);
+}
+
+TEST_F(IoTest, BufferedControlAndReadCopyBackOnlyWhatWasReturned)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    char out[16];
+    std::memset(out, 'x', sizeof out);
+    DWORD cb = 0;
+    ASSERT_TRUE(DeviceIoControl(h, testdrv::kIoctlBuffered, out, 3, out, sizeof out, &cb, nullptr));
+    EXPECT_EQ(cb, 5u);
+    EXPECT_EQ(std::string(out, 5), "pong3");
+    EXPECT_EQ(out[6], 'x');
+    EXPECT_NE(seen().back().systemBuffer, out);
+    char buf[64];
+    std::memset(buf, 0, sizeof buf);
+    ASSERT_TRUE(ReadFile(h, buf, 4, &cb, nullptr));
+    EXPECT_EQ(cb, 4u);
+    EXPECT_STREQ(buf, "test");
+    ASSERT_TRUE(ReadFile(h, buf, sizeof buf, &cb, nullptr));
+    EXPECT_EQ(std::string(buf, cb), "test driver text");
+    CloseHandle(h);
+}
+
+TEST_F(IoTest, CloseWaitsForTheRequestInFlightAndPseudoHandlesAreRefused)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::atomic<bool> fDone{false};
+    BOOL fOk = FALSE;
+    std::thread t([&] {
+        DWORD cb;
+        fOk = DeviceIoControl(h, testdrv::kIoctlBlock, nullptr, 0, nullptr, 0, &cb, nullptr);
+        fDone = true;
+    });
+    while (testdrv::blockedCount() == 0)
+        std::this_thread::yield();
+    EXPECT_TRUE(CloseHandle(h));
+    // Cleanup reached the driver, close waits for the blocked request.
+    auto majors = testdrv::record().seenMajors();
+    EXPECT_EQ(majors.back(), IRP_MJ_CLEANUP);
+    EXPECT_FALSE(fDone);
+    ASSERT_TRUE(testdrv::releaseBlocked(STATUS_SUCCESS));
+    t.join();
+    EXPECT_TRUE(fOk);
+    EXPECT_EQ(testdrv::record().seenMajors().back(), IRP_MJ_CLOSE);
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+    EXPECT_FALSE(CloseHandle(nullptr));
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(IoTest, SynchronousFileSerialisesItsRequestsAndCancelEndsThem)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD err = 0;
+    std::thread a([&] {
+        DWORD cb;
+        if (!DeviceIoControl(h, testdrv::kIoctlBlock, nullptr, 0, nullptr, 0, &cb, nullptr))
+            err = GetLastError();
+    });
+    while (testdrv::blockedCount() == 0)
+        std::this_thread::yield();
+    std::atomic<bool> fSecond{false};
+    std::thread b([&] {
+        DWORD cb;
+        DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr);
+        fSecond = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(fSecond);  // waits behind the first request of the file
+    EXPECT_TRUE(CancelIoEx(h, nullptr));
+    a.join();
+    b.join();
+    EXPECT_EQ(err, DWORD(ERROR_OPERATION_ABORTED));
+    EXPECT_TRUE(fSecond);
+    CloseHandle(h);
+}
+
+TEST_F(IoTest, OverlappedFileDoesNotSerialise)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    EXPECT_FALSE(kstub::io::fileObject(h)->Flags & FO_SYNCHRONOUS_IO);
+    std::thread a([&] {
+        DWORD cb;
+        DeviceIoControl(h, testdrv::kIoctlBlock, nullptr, 0, nullptr, 0, &cb, nullptr);
+    });
+    while (testdrv::blockedCount() == 0)
+        std::this_thread::yield();
+    DWORD cb;
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr));
+    testdrv::releaseBlocked(STATUS_SUCCESS);
+    a.join();
+    CloseHandle(h);
+}
+
+TEST_F(IoTest, RemoveIsRefusedWhileHandlesAreOpen)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(k.pnp().remove(pdo), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Started);
+    CloseHandle(h);
+    EXPECT_EQ(k.pnp().remove(pdo), STATUS_SUCCESS);
+    EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Removed);
+    EXPECT_EQ(k.findDevice("\\Device\\TESTDEV_0"), nullptr);
+    EXPECT_TRUE(k.linkTarget("\\DosDevices\\TESTDEV_0").has_value());
+    HANDLE h2 = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(h2, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(testdrv::record().cRemove, 1);
+}
+
+TEST_F(IoTest, SurpriseRemovalSendsRemoveAfterTheLastClose)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(k.pnp().surpriseRemove(pdo), STATUS_SUCCESS);
+    EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::SurpriseRemoved);
+    EXPECT_EQ(testdrv::record().cRemove, 0);
+    DWORD cb;
+    EXPECT_FALSE(DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr));
+    EXPECT_EQ(CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    EXPECT_EQ(testdrv::record().cRemove, 1);
+    EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Removed);
+}
+
+TEST_F(IoTest, StopStartAndUnloadInOrder)
+{
+    EXPECT_EQ(k.pnp().stop(pdo), STATUS_SUCCESS);
+    EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Stopped);
+    EXPECT_EQ(k.pnp().start(pdo), STATUS_SUCCESS);
+    EXPECT_EQ(testdrv::record().cStart, 2);  // the start at plug-in and the restart
+    k.unloadDriver("testdrv");
+    EXPECT_FALSE(k.isLoaded("testdrv"));
+    EXPECT_EQ(testdrv::record().cUnload, 1);
+    EXPECT_EQ(testdrv::record().cRemove, 1);
+    EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Removed);
+    EXPECT_EQ(k.deviceCount(), 1u);  // the physical device object only
+    EXPECT_TRUE(k.problems().empty());
+}
+
+TEST(PlatformPnp, PendedStartAndFailedStartOfTheBusDevice)
+{
+    kstub::Kernel k;
+    testdrv::reset();
+    k.loadDriver(testdrv::DriverEntry, "testdrv");
+    k.pnp().setAutoEnumerate(false);
+    PDEVICE_OBJECT a = k.pnp().createPdo(kstub::PdoProps{});
+    k.pnp().setPendStart(a, true);
+    ASSERT_EQ(k.pnp().addDevice(a), STATUS_SUCCESS);
+    EXPECT_EQ(k.pnp().state(a), kstub::DevState::Added);
+    EXPECT_EQ(k.pnp().start(a), STATUS_SUCCESS);
+    EXPECT_EQ(k.pnp().state(a), kstub::DevState::Started);
+    PDEVICE_OBJECT b = k.pnp().createPdo(kstub::PdoProps{});
+    k.pnp().setStartStatus(b, STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ(k.pnp().enumerate(b), STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ(k.pnp().state(b), kstub::DevState::Removed);  // a failed start is removed again
+    EXPECT_EQ(k.findDevice("\\Device\\TESTDEV_1"), nullptr);
+    EXPECT_EQ(testdrv::record().cStart, 1);
+    k.failNext(kstub::Fault::AttachDevice);
+    EXPECT_EQ(k.pnp().addDevice(b), STATUS_NO_SUCH_DEVICE);
+    k.failNext(kstub::Fault::CreateDevice, 1, STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(k.pnp().addDevice(b), STATUS_INSUFFICIENT_RESOURCES);
+    k.pnp().deletePdo(b);
+    EXPECT_EQ(k.pnp().pdos().size(), 1u);
+}
+
+}  // namespace

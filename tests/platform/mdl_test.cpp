@@ -1,0 +1,126 @@
+// The probe refuses what the platform's kernel would refuse, and never touches
+// the memory it looks at (an unreadable page here would end the test).
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "kv_kernel.h"
+
+namespace {
+
+struct Pages {
+    char* p;
+    std::size_t cb;
+    explicit Pages(std::size_t n) : cb(n * PAGE_SIZE)
+    {
+        p = static_cast<char*>(mmap(nullptr, cb, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    }
+    ~Pages() { munmap(p, cb); }
+};
+
+// True when the probe accepted the range (the MDL is then locked and mapped).
+bool probe(const void* va, ULONG cb, KPROCESSOR_MODE mode, LOCK_OPERATION op)
+{
+    PMDL m = IoAllocateMdl(const_cast<void*>(va), cb, FALSE, FALSE, nullptr);
+    EXPECT_NE(m, nullptr);
+    bool fOk = true;
+    KV_TRY
+    {
+        MmProbeAndLockPages(m, mode, op);
+    }
+    KV_EXCEPT
+    {
+        fOk = false;
+    }
+    if (fOk) {
+        void* sys = MmGetSystemAddressForMdlSafe(m, NormalPagePriority);
+        EXPECT_EQ(sys, va);
+        EXPECT_EQ(MmGetMdlByteCount(m), cb);
+        MmUnlockPages(m);
+    }
+    IoFreeMdl(m);
+    return fOk;
+}
+
+TEST(PlatformProbe, RefusesWhatTheKernelWouldRefuse)
+{
+    kstub::Kernel k;
+    Pages pg(4);
+    ASSERT_NE(pg.p, MAP_FAILED);
+    char* p = pg.p;
+    ASSERT_EQ(munmap(p + 3 * PAGE_SIZE, PAGE_SIZE), 0);  // page 3 unmapped
+    ASSERT_EQ(mprotect(p + 1 * PAGE_SIZE, PAGE_SIZE, PROT_READ), 0);  // page 1 read-only
+    ASSERT_EQ(mprotect(p + 2 * PAGE_SIZE, PAGE_SIZE, PROT_NONE), 0);  // page 2 no access
+    char stack[64];
+    struct Row {
+        const char* what;
+        uintptr_t va;
+        ULONG cb;
+        LOCK_OPERATION op;
+        bool fOk;
+    };
+    auto a = [](const void* q) { return reinterpret_cast<uintptr_t>(q); };
+    const Row rows[] = {
+        {"stack buffer, modify", a(stack), sizeof stack, IoModifyAccess, true},
+        {"mapped page, write", a(p), PAGE_SIZE, IoWriteAccess, true},
+        {"read-only page, read", a(p + PAGE_SIZE), 16, IoReadAccess, true},
+        {"read-only page, write", a(p + PAGE_SIZE), 16, IoWriteAccess, false},
+        {"read-only page, modify", a(p + PAGE_SIZE), 16, IoModifyAccess, false},
+        {"writable into read-only", a(p + PAGE_SIZE - 8), 16, IoModifyAccess, false},
+        {"no-access page", a(p + 2 * PAGE_SIZE), 1, IoReadAccess, false},
+        {"unmapped page", a(p + 3 * PAGE_SIZE), 1, IoReadAccess, false},
+        {"null page", 0x10, 4, IoReadAccess, false},
+        {"below 64 KiB", 0xFFF0, 4, IoReadAccess, false},
+        {"kernel half", 0xFFFF800000001000ull, 16, IoReadAccess, false},
+        {"just past the user half", 0x800000000000ull, 16, IoReadAccess, false},
+        {"wraps around", 0xFFFFFFFFFFFFFFF0ull, 0x100, IoReadAccess, false},
+        {"sign-extended 32-bit", 0xFFFFFFFF80000000ull, 16, IoReadAccess, false},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(probe(reinterpret_cast<void*>(r.va), r.cb, UserMode, r.op), r.fOk) << r.what;
+    EXPECT_EQ(k.mdlsOutstanding(), 0u);
+}
+
+TEST(PlatformProbe, TestRegisteredRangesAndInjectedFailures)
+{
+    kstub::Kernel k;
+    static char buf[256];
+    k.memory().readOnly(buf + 128, 16);
+    k.memory().forbid(buf + 200, 8);
+    EXPECT_TRUE(probe(buf, 128, UserMode, IoModifyAccess));
+    EXPECT_TRUE(probe(buf + 120, 16, UserMode, IoReadAccess));
+    EXPECT_FALSE(probe(buf + 120, 16, UserMode, IoModifyAccess));
+    EXPECT_FALSE(probe(buf + 190, 16, UserMode, IoReadAccess));
+    k.memory().clear();
+    EXPECT_TRUE(probe(buf + 190, 16, UserMode, IoReadAccess));
+    k.failNext(kstub::Fault::ProbeAndLockPages);
+    EXPECT_FALSE(probe(buf, 4, UserMode, IoReadAccess));
+    EXPECT_TRUE(probe(buf, 4, UserMode, IoReadAccess));
+    k.failNext(kstub::Fault::AllocateMdl);
+    EXPECT_EQ(IoAllocateMdl(buf, 4, FALSE, FALSE, nullptr), nullptr);
+    k.failNext(kstub::Fault::MapLockedPages);
+    PMDL m = IoAllocateMdl(buf, 4, FALSE, FALSE, nullptr);
+    MmProbeAndLockPages(m, UserMode, IoReadAccess);
+    EXPECT_EQ(MmGetSystemAddressForMdlSafe(m, NormalPagePriority), nullptr);
+    MmUnlockPages(m);
+    IoFreeMdl(m);
+    EXPECT_EQ(k.memory().refusals(), 3u);
+    EXPECT_EQ(k.mdlsOutstanding(), 0u);
+}
+
+TEST(PlatformProbeDeathTest, FreeingALockedMdlStopsTheTest)
+{
+    EXPECT_DEATH(
+        {
+            kstub::Kernel k;
+            static char buf[16];
+            PMDL m = IoAllocateMdl(buf, sizeof buf, FALSE, FALSE, nullptr);
+            MmProbeAndLockPages(m, UserMode, IoReadAccess);
+            IoFreeMdl(m);
+        },
+        "still locked");
+}
+
+}  // namespace

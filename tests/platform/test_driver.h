@@ -1,0 +1,47 @@
+// A small function driver for the I/O manager and plug-and-play tests: one
+// device per physical device object, "\Device\TESTDEV_<n>" with the link
+// "\DosDevices\TESTDEV_<n>", that records what reaches it.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "kv_kernel.h"
+
+namespace testdrv {
+
+constexpr ULONG kIoctlEcho = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_NEITHER, FILE_ANY_ACCESS);
+constexpr ULONG kIoctlBlock = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_NEITHER, FILE_ANY_ACCESS);
+constexpr ULONG kIoctlBuffered = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x802, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr ULONG kIoctlFail = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x803, METHOD_NEITHER, FILE_ANY_ACCESS);
+
+struct Seen {
+    UCHAR major;
+    UCHAR minor;
+    std::string fileName;  // of the file object, 8-bit
+    PVOID fsContext;
+    ULONG code;
+    PVOID type3, userBuffer, systemBuffer;
+    ULONG cbIn, cbOut;
+    KPROCESSOR_MODE mode;
+};
+
+struct Record {
+    std::mutex mtx;
+    std::vector<Seen> seen;
+    std::vector<PIRP> blocked;  // kIoctlBlock requests waiting
+    int cStart = 0, cRemove = 0, cUnload = 0;
+    std::vector<UCHAR> seenMajors() { std::lock_guard<std::mutex> lk(mtx); std::vector<UCHAR> r; for (auto& s : seen) r.push_back(s.major); return r; }
+};
+
+Record& record();
+void reset();
+
+// Completes the oldest blocked request with st; false when none waits.
+bool releaseBlocked(NTSTATUS st);
+std::size_t blockedCount();
+
+NTSTATUS DriverEntry(PDRIVER_OBJECT drv, PUNICODE_STRING regPath);
+
+}  // namespace testdrv
