@@ -89,21 +89,6 @@ TEST_F(LocalPairTest, FifthMessageWaitsForTheReceiversRelease)
     EXPECT_EQ(queues(*pair.pucB()), "dq=0 dd=0 du=0 dp=4  uq=0 ud=0 uu=0 up=4");
 }
 
-// A plexer that lets a Task have its channels' signals.
-class TaskHost : public YekPlex {
-public:
-    TaskHost() : YekPlex("host") {}
-    void sigDown(int iCtx, YekChannel* pcn, int) override { _pta->sigDown(iCtx, pcn); }
-    void sigUp(int iCtx, YekChannel* pcn, int) override { _pta->sigUp(iCtx, pcn); }
-    Task* _pta = nullptr;
-};
-
-class DoneCount : public TaskUser {
-public:
-    void done(Task*) override { ++_c; }
-    int _c = 0;
-};
-
 // Client on pair 1, relay between pair 1 and pair 2, echo server on pair 2.
 TEST(LocalRelay, RelayedRequestAndAnswerKeepTheirData)
 {

@@ -43,12 +43,6 @@ uint32_t idOf(Pmd pmd)
     return pTestMsg(pmd->puc())->_id;
 }
 
-class DoneCount : public TaskUser {
-public:
-    void done(Task*) override { ++_c; }
-    int _c = 0;
-};
-
 // A client plexer on a channel whose user side the test moves by hand.
 struct EngineTest : ::testing::Test {
     std::string sgLog;
@@ -384,6 +378,72 @@ TEST(PairEager, ServerAnswersEveryRequestOnce)
     }
     delete pef;
     pair.pucB()->finiPlex();
+}
+
+// Requests arrive on channel 0 and leave on channel 1; answers come back.
+struct ForwardTest : ::testing::Test {
+    ForwardTest()
+    {
+        host._pta = &fw;
+        cn0.initPlex(&host, 0, 0);
+        cn1.initPlex(&host, 1, 0);
+    }
+    ~ForwardTest() override
+    {
+        cn0.finiPlex();
+        cn1.finiPlex();
+    }
+    // The user side of pcn sends every queued up message.
+    static std::vector<uint32_t> sendAll(ManualChannel& cn)
+    {
+        std::vector<uint32_t> vid;
+        while (YekMsgBuf* p = cn.getUpBuf()) {
+            vid.push_back(pTestMsg(p->puc())->_id);
+            cn.releaseUpBuf(0, p);
+        }
+        return vid;
+    }
+    ManualChannel cn0, cn1;
+    TaskHost host;
+    DoneCount dc;
+    TaskForward fw{&dc, 0, &cn0, &cn1};
+};
+
+TEST_F(ForwardTest, CountsMessagesNotSignals)
+{
+    cn0.finiPlex();
+    cn0.deliver(1);
+    cn0.deliver(2);
+    cn0.initPlex(&host, 0, 0);
+    fw.sigDown(0, &cn0);  // one signal, two requests
+    EXPECT_EQ(fw._c, 2);
+    EXPECT_EQ(cn1._cGet, 1);
+    EXPECT_EQ(sendAll(cn1), (std::vector<uint32_t>{1, 2}));
+
+    cn1.deliver(1001);
+    EXPECT_EQ(dc._c, 0);  // one answer is still outstanding
+    cn1.deliver(1002);
+    EXPECT_EQ(dc._c, 1);
+    EXPECT_EQ(fw._c, 0);
+    EXPECT_EQ(sendAll(cn0), (std::vector<uint32_t>{1001, 1002}));
+}
+
+TEST_F(ForwardTest, BurstWaitsForFreeUpBuffersAndMovesOn)
+{
+    for (uint32_t id = 1; id <= 5; ++id)
+        cn0.deliver(id);
+    EXPECT_EQ(fw._c, 4);  // the fifth waits for an up buffer of channel 1
+    EXPECT_EQ(sendAll(cn1), (std::vector<uint32_t>{1, 2, 3, 4, 5}));  // the refill moved it
+    EXPECT_EQ(fw._c, 5);
+
+    for (uint32_t id = 1001; id <= 1005; ++id)
+        cn1.deliver(id);
+    EXPECT_EQ(dc._c, 0);
+    EXPECT_EQ(sendAll(cn0), (std::vector<uint32_t>{1001, 1002, 1003, 1004, 1005}));
+    EXPECT_EQ(fw._c, 0);
+    EXPECT_EQ(dc._c, 1);
+    EXPECT_EQ(cBuffers(cn0), "4+4");
+    EXPECT_EQ(cBuffers(cn1), "4+4");
 }
 
 TEST(EngineDeath, AssertionTexts)

@@ -69,6 +69,21 @@ public:
     int _cDone = 0;
 };
 
+// A plexer that hands its channels' signals to a task.
+class TaskHost : public YekPlex {
+public:
+    TaskHost() : YekPlex("host") {}
+    void sigDown(int iCtx, YekChannel* pcn, int) override { _pta->sigDown(iCtx, pcn); }
+    void sigUp(int iCtx, YekChannel* pcn, int) override { _pta->sigUp(iCtx, pcn); }
+    Task* _pta = nullptr;
+};
+
+class DoneCount : public TaskUser {
+public:
+    void done(Task*) override { ++_c; }
+    int _c = 0;
+};
+
 // A client exchange: wait for an up buffer, send a request with data, read
 // the answer and finish.
 class ReqFunc : public Func {
