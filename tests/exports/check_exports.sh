@@ -4,7 +4,8 @@
 # The pattern file holds one extended regular expression a line (blank lines and
 # lines starting with # are skipped), matched against whole demangled names.
 # Every defined dynamic symbol must match a pattern and every pattern must match
-# a symbol. Instantiations of the standard library and the loader's own symbols
+# a symbol. Instantiations of the standard library, the sanitizers' symbols and
+# the loader's own symbols
 # are not the deliverable's API and are skipped.
 set -eu
 lib=$1
@@ -12,7 +13,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 grep -Ev '^[[:space:]]*(#|$)' "$2" > "$tmp/patterns"
 nm -D --defined-only -C "$lib" | sed -E 's/^[0-9a-f]+ [A-Za-z] //' |
-  grep -Ev '^(_init|_fini|_edata|_end|__bss_start)$' |
+  grep -Ev '^(_init|_fini|_edata|_end|__bss_start)$|^__(odr_)?asan|^__ubsan|^__sanitizer' |
   grep -Ev '^((typeinfo|typeinfo name|vtable|VTT|guard variable|construction vtable) for )?std::' |
   grep -Ev '^[a-z_ ]+[ *&]std::|^std::|__gnu_cxx::' > "$tmp/syms" || true
 fail=0
