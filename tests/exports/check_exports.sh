@@ -5,8 +5,7 @@
 # lines starting with # are skipped), matched against whole demangled names.
 # Every defined dynamic symbol must match a pattern and every pattern must match
 # a symbol. Instantiations of the standard library, the sanitizers' symbols and
-# the loader's own symbols
-# are not the deliverable's API and are skipped.
+# the loader's own symbols are not the deliverable's API and are skipped.
 set -eu
 lib=$1
 tmp=$(mktemp -d)
