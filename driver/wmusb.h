@@ -1,0 +1,80 @@
+// The USB board with an EZ-USB controller and its channels: the board's
+// start (descriptors, interface 0 in alternate setting 1 with six endpoints,
+// the idle firmware), the open and close rules with the operating firmware,
+// the firmware download, and the channel transfers over the bulk pipes.
+#pragma once
+
+#include <usbdi.h>
+#include <usbdlib.h>
+#include <wdm.h>
+
+#include "ezusb_fw.h"
+#include "wmcard.h"
+
+class CardUsb;
+
+// A channel of a USB board: each request is carried to its end in start().
+class ChanUsb : public Chan {
+public:
+    ChanUsb();
+    ChanUsb(USBD_PIPE_HANDLE hPipeDown, USBD_PIPE_HANDLE hPipeUp, Card* pca, ULONG iDriver, ULONG iChan);
+    ~ChanUsb() = default;
+
+    // Control down, data down, data up, control up; the first failure ends
+    // the request. Always finishes at once.
+    int start() override;
+    NTSTATUS putDownCtrl();
+    NTSTATUS putDownData();
+    NTSTATUS getUpData();
+    NTSTATUS getUpCtrl();
+
+    USBD_PIPE_HANDLE pipeDown() const { return _hPipeDown; }
+    USBD_PIPE_HANDLE pipeUp() const { return _hPipeUp; }
+
+    char _mpchCtrl[cbYekControlUp];  // the wire form of one control
+    USBD_PIPE_HANDLE _hPipeDown;
+    USBD_PIPE_HANDLE _hPipeUp;
+
+private:
+    CardUsb* pcu() const;
+    NTSTATUS bulk(USBD_PIPE_HANDLE h, ULONG fFlags, PVOID pv, PMDL pmdl, ULONG cb, ULONG* pcbDone);
+};
+
+// The EZ-USB constants: the download request, the CPU control register and
+// its values.
+const UCHAR uEzusbRequestWrite = 0xA0;
+const USHORT addrEzusbCpuCs = 0xE600;
+
+class CardUsb : public Card {
+public:
+    static const int cPipe = 2;  // pipes per direction: channels 0 and 1
+    static const int cChanObj = 4;
+
+    CardUsb(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo);
+    ~CardUsb() override;
+
+    Chan* open(ChanIter* pit) override;
+    void close(Chan* pcn) override;
+    int print(char* pch, long cch) override;
+    NTSTATUS pnpStartDevice(PDEVICE_OBJECT pdo, PIRP pIrp) override;
+    NTSTATUS pnpStopDevice(PDEVICE_OBJECT pdo, PIRP pIrp) override;
+
+    NTSTATUS downloadFirmware(const ezusb_hex_record* phr, const char* szName);
+    NTSTATUS ezusbWriteMem(USHORT addr, const void* pv, USHORT c, UCHAR uRequest);
+    NTSTATUS ezusbHoldCpu(UCHAR u);
+    // Submits the request block to the lower device and waits for it.
+    NTSTATUS sendUrb(PURB purb);
+
+    const YekAdaptUsb* padUsb() const { return reinterpret_cast<const YekAdaptUsb*>(pad()); }
+
+    USB_DEVICE_DESCRIPTOR _devDesc;
+    USBD_PIPE_HANDLE _mpPipeDown[cPipe];
+    USBD_PIPE_HANDLE _mpPipeUp[cPipe];
+    PUSB_CONFIGURATION_DESCRIPTOR _pConfigDesc;
+    ChanUsb _mpChan[cChanObj];
+    KMUTEX _mtxOpen;  // one open or close of the board at a time
+
+private:
+    NTSTATUS startConfigured(PUSB_CONFIGURATION_DESCRIPTOR pcd, ULONG cbTotal);
+    Chan* openLocked(ChanIter* pit);
+};
