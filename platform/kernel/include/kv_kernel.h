@@ -208,6 +208,9 @@ public:
     // The bus forgets the device: removes it first if needed, then deletes
     // the physical device object.
     void deletePdo(PDEVICE_OBJECT pdo);
+    // The bus goes before the device does: its requests are refused from now
+    // on (STATUS_DEVICE_NOT_CONNECTED) and the bus is told nothing more.
+    void forgetBus(PDEVICE_OBJECT pdo);
     DevState state(PDEVICE_OBJECT pdo) const;
     PDEVICE_OBJECT top(PDEVICE_OBJECT pdo) const;  // the top of its stack
     std::vector<PDEVICE_OBJECT> pdos() const;

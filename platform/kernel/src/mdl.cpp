@@ -1,5 +1,7 @@
 // Memory descriptor lists and the probe of user addresses.
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "state.h"
@@ -22,32 +24,53 @@ bool overlaps(const std::vector<Range>& v, uintptr_t lo, uintptr_t hi)
 
 // True when every page of [lo, hi) is mapped in this process, readable, and
 // writable when fWrite; read from the process's map, never by touching it.
+// The map is read without allocating, so that the probe itself cannot map
+// memory into a hole it is about to look at.
 bool mappedInProcess(uintptr_t lo, uintptr_t hi, bool fWrite)
 {
-    std::FILE* pf = std::fopen("/proc/self/maps", "r");
-    if (!pf)
+    int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         fatal("cannot read /proc/self/maps");
     uintptr_t pos = lo & ~uintptr_t(PAGE_SIZE - 1);
-    char line[512];
-    bool fOk = false;
-    while (std::fgets(line, sizeof line, pf)) {
-        unsigned long a = 0, b = 0;
-        char perms[8] = {0};
-        if (std::sscanf(line, "%lx-%lx %7s", &a, &b, perms) != 3)
+    char buf[8192];
+    std::size_t cb = 0;
+    bool fOk = false, fStop = false, fEof = false;
+    while (!fStop) {
+        char* nl = static_cast<char*>(std::memchr(buf, '\n', cb));
+        if (!nl) {
+            if (fEof || cb == sizeof buf)
+                break;
+            ssize_t n = ::read(fd, buf + cb, sizeof buf - cb);
+            if (n <= 0)
+                fEof = true;
+            else
+                cb += std::size_t(n);
             continue;
+        }
+        *nl = 0;
+        // "start-end perms ..."
+        char* q = buf;
+        uintptr_t a = std::strtoull(q, &q, 16);
+        uintptr_t b = *q == '-' ? std::strtoull(q + 1, &q, 16) : 0;
+        while (*q == ' ')
+            ++q;
+        char r = q[0], w = q[0] ? q[1] : 0;
+        std::size_t used = std::size_t(nl + 1 - buf);
+        std::memmove(buf, nl + 1, cb - used);
+        cb -= used;
         if (b <= pos)
             continue;
-        if (a > pos)
-            break;  // a hole before the range is covered
-        if (perms[0] != 'r' || (fWrite && perms[1] != 'w'))
-            break;
+        if (a > pos || r != 'r' || (fWrite && w != 'w')) {
+            fStop = true;  // a hole, or a page without the access
+            continue;
+        }
         pos = b;
         if (pos >= hi) {
             fOk = true;
-            break;
+            fStop = true;
         }
     }
-    std::fclose(pf);
+    ::close(fd);
     return fOk;
 }
 

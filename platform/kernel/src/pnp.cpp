@@ -65,6 +65,11 @@ NTSTATUS pdoPnp(PDEVICE_OBJECT dev, PIRP irp)
 NTSTATUS pdoInternal(PDEVICE_OBJECT dev, PIRP irp)
 {
     DevNode* pn = nodeOf(dev);
+    if (pn && pn->fBusGone) {
+        irp->IoStatus.Status = STATUS_DEVICE_NOT_CONNECTED;
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+        return STATUS_DEVICE_NOT_CONNECTED;
+    }
     if (!pn || !pn->pbus)
         return invalidRequest(dev, irp);
     return pn->pbus->internalDeviceControl(dev, irp);
@@ -380,6 +385,13 @@ void Pnp::deletePdo(PDEVICE_OBJECT pdo)
 }
 
 DevState Pnp::state(PDEVICE_OBJECT pdo) const { return node(pdo)->state; }
+
+void Pnp::forgetBus(PDEVICE_OBJECT pdo)
+{
+    DevNode* pn = node(pdo);
+    pn->pbus = nullptr;
+    pn->fBusGone = true;
+}
 
 PDEVICE_OBJECT Pnp::top(PDEVICE_OBJECT pdo) const { return attachedTop(pdo); }
 

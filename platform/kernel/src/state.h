@@ -72,6 +72,7 @@ struct DevNode {
     bool fPendStart = false;
     bool fRemoveOnLastClose = false;
     bool fDeleteWhenRemoved = false;
+    bool fBusGone = false;
 };
 
 struct DriverRec {
