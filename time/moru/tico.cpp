@@ -1,0 +1,116 @@
+#include "tico.h"
+
+#include <cstring>
+#include <ostream>
+
+#include "fexassert.h"
+
+namespace KVdepMoru100 {
+
+const TiCore tc2n5 = {16777216u, 12u, 32767u, 30000000.0};
+
+double TiCore::rdPeriod(Timer tmPrev, Timer tmCur, unsigned nCyc) const
+{
+    if (tmCur == tmPrev)
+        return 0.0;
+    return rdSecs(tmCur - tmPrev) / nCyc;
+}
+
+double TiCore::rdFreq(Timer tmPrev, Timer tmCur, unsigned nCyc) const
+{
+    return 1.0 / rdPeriod(tmPrev, tmCur, nCyc);
+}
+
+unsigned ccFracts(const TiCore* ptc) { return ptc->_ccFracts; }
+
+namespace {
+
+const uint64_t cTicksLimit = uint64_t(1) << 30;
+// n * 100000 stays exact below this; every n above it is far past the limit.
+const uint64_t cNsExact = UINT64_MAX / 100000;
+
+uint64_t nanoseconds(const KVdepYek100::Time& ti) { return uint64_t(ti.tv_sec) * 1000000000u + ti.tv_nsec; }
+
+}  // namespace
+
+bool fitsTicks(const KVdepYek100::Time& ti)
+{
+    uint64_t n = nanoseconds(ti);
+    return n <= cNsExact && n * 100000 / 3333333 < cTicksLimit;
+}
+
+uint32_t ticks(const KVdepYek100::Time& ti, const TiCore*)
+{
+    uint64_t n = nanoseconds(ti);
+    FEX_ASSERT(n <= cNsExact, "0", "tico", 49);
+    uint64_t t = n * 100000 / 3333333;
+    FEX_ASSERT(t < cTicksLimit, "0", "tico", 49);
+    return static_cast<uint32_t>(t);
+}
+
+Fracts::Fracts(int fCarry, int f0, int fEdgeRise, int)
+{
+    std::memset(_mpFracts, 0xA5, sizeof _mpFracts);
+    _c = 0;
+    bool fPrev = fCarry != 0;
+    for (int p = 0; p < 12; ++p) {
+        bool fCur = (f0 >> (11 - p)) & 1;
+        bool fEdge = fEdgeRise ? (!fPrev && fCur) : (fPrev && !fCur);
+        if (fEdge && _c < ccFracts)
+            _mpFracts[_c++] = p;
+        fPrev = fCur;
+    }
+}
+
+std::ostream& Fracts::print(std::ostream& os, int fCarry, int f0)
+{
+    for (int i = 2; i >= 0; --i)
+        os << (((fCarry >> i) & 1) ? '1' : '0');
+    os << '.';
+    for (int i = 11; i >= 0; --i)
+        os << (((f0 >> i) & 1) ? '1' : '0');
+    return os;
+}
+
+namespace {
+
+int carryOf(const char* mpch) { return static_cast<unsigned char>(mpch[4]) & 7; }
+int patternOf(const char* mpch)
+{
+    return (static_cast<unsigned char>(mpch[3]) & 0x0F) << 8 | static_cast<unsigned char>(mpch[2]);
+}
+
+}  // namespace
+
+ScanLine::ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos)
+    : Fracts(carryOf(mpch), patternOf(mpch), fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
+{
+    if (isDebug())
+        trace();
+}
+
+void ScanLine::trace()
+{
+    std::ostream& o = os();
+    debug_showhex(o, _mpch, 8, '.');
+    o << ' ';
+    Fracts::print(o, carryOf(_mpch), patternOf(_mpch));
+    o << ' ';
+    unsigned f = b(4);
+    if ((f & (WRAP | FIRST | EPOCH | ARM)) == 0)
+        o << " SCAN";
+    if (f & EPOCH)
+        o << " EPOCH";
+    if (f & OFLOW)
+        o << " OFLOW";
+    if (isEcap())
+        o << " ECAP";
+    else if (isWrap())
+        o << " WRAP";
+    else if (isFirst())
+        o << " FIRST";
+    if (f & ARM)
+        o << " ARM  ";
+}
+
+}  // namespace KVdepMoru100
