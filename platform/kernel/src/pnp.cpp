@@ -1,6 +1,7 @@
 // The plug-and-play manager: physical device objects of buses, driver
 // loading and unloading, AddDevice, start, stop and removal.
 #include <chrono>
+#include <exception>
 #include <cstdlib>
 #include <dlfcn.h>
 
@@ -39,8 +40,14 @@ NTSTATUS pdoPnp(PDEVICE_OBJECT dev, PIRP irp)
             State& s = cur();
             std::lock_guard<std::recursive_mutex> lk(s.mtx);
             s.workers.emplace_back([irp] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                IoCompleteRequest(irp, IO_NO_INCREMENT);
+                try {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    IoCompleteRequest(irp, IO_NO_INCREMENT);
+                } catch (const std::exception& e) {
+                    fatal(std::string("exception in the bus's start worker: ") + e.what());
+                } catch (...) {
+                    fatal("exception in the bus's start worker");
+                }
             });
             return STATUS_PENDING;
         }
