@@ -586,8 +586,8 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
             Locked l(*this);
             fGone = true;
             fDeleted = true;
+            self.model().attach(std::function<void()>());
         }
-        self.model().attach(std::function<void()>());
         std::lock_guard<std::mutex> lk(g_mapMtx);
         g_byPdo.erase(pdo);
     }
@@ -703,8 +703,10 @@ UsbBus::~UsbBus()
             if (!d->_pi->fDeleted)
                 _k.pnp().forgetBus(d->_pdo);  // handles still open: the kernel deletes it later
         }
-        if (!d->_pi->fDeleted)
+        if (!d->_pi->fDeleted) {
+            std::lock_guard<std::mutex> lk(d->_pi->mtx);
             d->model().attach(std::function<void()>());
+        }
         std::lock_guard<std::mutex> lk(g_mapMtx);
         g_byPdo.erase(d->_pdo);
     }
@@ -721,8 +723,12 @@ UsbDevice& UsbBus::plug(usbsim::UsbDeviceModel& model, const DeviceProps& props)
         pd = _devices.back().get();
     }
     UsbDevice::Impl* pi = pd->_pi.get();
-    model.attach([pi] { pi->notifyFromModel(); });
-    std::vector<uint8_t> dd = model.deviceDescriptor();
+    std::vector<uint8_t> dd;
+    {
+        std::lock_guard<std::mutex> lk(pi->mtx);  // the model is called under its device's lock
+        model.attach([pi] { pi->notifyFromModel(); });
+        dd = model.deviceDescriptor();
+    }
     unsigned vid = dd.size() >= 12 ? unsigned(dd[8] | dd[9] << 8) : 0;
     unsigned pid = dd.size() >= 12 ? unsigned(dd[10] | dd[11] << 8) : 0;
     kstub::PdoProps pp;
