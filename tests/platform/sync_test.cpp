@@ -273,3 +273,32 @@ TEST(PlatformPorts, HandlersAndTheLog)
 }
 
 }  // namespace
+
+namespace {
+
+NTSTATUS plainEntry(PDRIVER_OBJECT, PUNICODE_STRING) { return STATUS_SUCCESS; }
+
+TEST(PlatformTimer, ATimerLeftSetInADeletedDeviceIsTakenOutAndReported)
+{
+    kstub::Kernel k;
+    kvclock::ManualClock clock(0);
+    ASSERT_EQ(k.loadDriver(plainEntry, "plain"), STATUS_SUCCESS);
+    PDEVICE_OBJECT dev = nullptr;
+    struct Ext {
+        KTIMER timer;
+        KDPC dpc;
+    };
+    ASSERT_EQ(IoCreateDevice(k.driverObject("plain"), sizeof(Ext), nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &dev),
+              STATUS_SUCCESS);
+    auto* pe = static_cast<Ext*>(dev->DeviceExtension);
+    KeInitializeDpc(&pe->dpc, [](PKDPC, PVOID, PVOID, PVOID) {}, nullptr);
+    KeInitializeTimerEx(&pe->timer, SynchronizationTimer);
+    LARGE_INTEGER due;
+    due.QuadPart = -1000000;
+    KeSetTimerEx(&pe->timer, due, 100, &pe->dpc);
+    IoDeleteDevice(dev);
+    EXPECT_EQ(k.problems().size(), 1u);
+    k.advanceMs(1000);  // nothing fires into the freed extension
+}
+
+}  // namespace

@@ -34,6 +34,33 @@ void freeDevice(PDEVICE_OBJECT dev)
         s.allDevices.erase(dev);
     }
     KeRemoveQueueDpc(&dev->Dpc);
+    // A timer or a deferred call inside the extension that is still set
+    // would fire into freed memory: take it out and say so.
+    auto* lo = static_cast<char*>(dev->Info->pAlloc);
+    auto* hi = lo + dev->Size;
+    auto inside = [&](const void* p) { return p >= lo && p < hi; };
+    {
+        std::lock_guard<std::mutex> lk(s.timerMtx);
+        for (auto it = s.timers.begin(); it != s.timers.end();)
+            if (inside(*it)) {
+                (*it)->Inserted = 0;
+                it = s.timers.erase(it);
+                problem("a timer in a device extension was still set when the device was deleted");
+            } else {
+                ++it;
+            }
+    }
+    {
+        std::lock_guard<std::mutex> lk(s.dpcMtx);
+        for (auto it = s.dpcs.begin(); it != s.dpcs.end();)
+            if (inside(*it)) {
+                (*it)->Inserted = 0;
+                it = s.dpcs.erase(it);
+                problem("a deferred call in a device extension was still queued when the device was deleted");
+            } else {
+                ++it;
+            }
+    }
     void* pAlloc = dev->Info->pAlloc;
     delete dev->Info;
     std::free(pAlloc);
