@@ -9,6 +9,7 @@
 // driver of the system does once it has mapped it.
 #pragma once
 
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -38,6 +39,16 @@ struct Msg {
     int iChan;
     std::string sgCtrl;
     std::string sgData;
+
+    // The control's type, -1 when the bytes do not hold a header.
+    int eType() const
+    {
+        YekControlStruct h{0, 0};
+        if (sgCtrl.size() < sizeof h)
+            return -1;
+        std::memcpy(&h, sgCtrl.data(), sizeof h);
+        return static_cast<int>(h._eType);
+    }
 };
 
 class TestBoardDriver {
