@@ -1,0 +1,108 @@
+#include "logger.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "fexassert.h"
+
+static const char szSrc[] = "logger";
+
+namespace KVdepVovad100 {
+
+Core* pVovadCore = nullptr;
+
+Core::Core(int iLogDefault) : _iLogDefault(iLogDefault), _rc()
+{
+}
+
+Core::~Core() = default;
+
+Record* Core::openRecordLvl(const Logger* plo, int iLvl)
+{
+    _rc._plo = plo;
+    _rc._iLvl = iLvl;
+    _rc._mpch[0] = 0;
+    return &_rc;
+}
+
+void Core::flushRecord(Record* prc)
+{
+    FEX_ASSERT(prc == &_rc, "prc==&_rc", szSrc, 35);
+    // Built first: the level is decimal whatever the stream's number base,
+    // and a missing name or an unterminated text cannot spoil the stream.
+    const char* szId = prc->_plo ? prc->_plo->szId() : nullptr;
+    std::string sg = "LOG:";
+    sg += std::to_string(prc->_iLvl);
+    sg += ':';
+    sg += szId ? szId : "";
+    sg += ':';
+    sg.append(prc->_mpch, strnlen(prc->_mpch, sizeof prc->_mpch));
+    std::cerr << sg << std::endl;
+}
+
+void Core::init(Logger* plo)
+{
+    const char* mpszPath[ceMaxPath] = {};
+    const char** ppchEnd = plo->getIdPath(mpszPath, mpszPath + ceMaxPath);
+    plo->_fMask = getConfig(mpszPath, ppchEnd);
+    plo->_phd = nullptr;
+}
+
+void Core::fini(Logger*)
+{
+}
+
+int Core::getConfig(const char**, const char**)
+{
+    return _iLogDefault;
+}
+
+Logger::Logger(const char* szId, const Logger* ploPar)
+    : _szId(szId), _pco(pVovadCore), _ats(), _ploPar(ploPar), _fMask(0), _phd(nullptr)
+{
+    if (_szId && _pco)
+        _pco->init(this);
+}
+
+Logger::~Logger()
+{
+    // Only a registered logger is known to the core.
+    if (_szId && _pco)
+        _pco->fini(this);
+}
+
+const char** Logger::getIdPath(const char** ppchPath, const char** ppchLim) const
+{
+    if (_ploPar)
+        ppchPath = _ploPar->getIdPath(ppchPath, ppchLim);
+    if (ppchPath < ppchLim)
+        *ppchPath++ = _szId;
+    return ppchPath;
+}
+
+Record* Record::puts(const char* sz)
+{
+    size_t c = sz ? strnlen(sz, sizeof _mpch - 1) : 0;
+    std::memcpy(_mpch, sz ? sz : "", c);
+    _mpch[c] = 0;
+    return this;
+}
+
+Record* Record::printf(const char* szFmt, ...)
+{
+    _mpch[0] = 0;
+    if (!szFmt)
+        return this;
+    va_list ap;
+    va_start(ap, szFmt);
+    int c = std::vsnprintf(_mpch, sizeof _mpch, szFmt, ap);
+    va_end(ap);
+    if (c < 0)
+        _mpch[0] = 0;
+    return this;
+}
+
+}  // namespace KVdepVovad100

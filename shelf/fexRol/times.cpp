@@ -1,0 +1,1 @@
+// The time helpers of the base library: this module holds no operation.
