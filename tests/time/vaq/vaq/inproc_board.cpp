@@ -56,25 +56,27 @@ void InprocBoard::sigDown(int iCtx, YekChannel* pcn, int)
         while (pm->pug()->sgetc() != -1)
             rq.sgData += static_cast<char>(pm->pug()->sbumpc_checked());
         pcn->releaseDown(iCtx, pm);
-        _mpRequest.push_back(rq);
-
-        if (_cUntilBreak > 0 && --_cUntilBreak == 0) {
-            _fBroken = true;
-            if (_pio)
-                _pio->breakConnection("DeviceIoControl(get) failed", ERROR_DEVICE_NOT_CONNECTED);
-        }
-        if (_fBroken)
-            continue;
-        std::optional<std::vector<BoardReply>> mp;
-        if (_hook)
-            mp = _hook(rq);
-        if (!mp)
-            mp = serve(rq);
-        for (BoardReply& r : *mp)
+        for (BoardReply& r : handle(rq))
             _dqReply.push_back(std::move(r));
         flush(iCtx);
     }
     _fBusy = false;
+}
+
+std::vector<BoardReply> InprocBoard::handle(const BoardRequest& rq)
+{
+    _mpRequest.push_back(rq);
+    if (_cUntilBreak > 0 && --_cUntilBreak == 0) {
+        _fBroken = true;
+        if (_pio)
+            _pio->breakConnection("DeviceIoControl(get) failed", ERROR_DEVICE_NOT_CONNECTED);
+    }
+    if (_fBroken)
+        return {};
+    std::optional<std::vector<BoardReply>> mp;
+    if (_hook)
+        mp = _hook(rq);
+    return mp ? *mp : serve(rq);
 }
 
 void InprocBoard::sigUp(int iCtx, YekChannel*, int)

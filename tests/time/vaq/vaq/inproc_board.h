@@ -103,6 +103,10 @@ public:
     bool isBroken() const { return _fBroken; }
     void setIo(IdleIo* pio) { _pio = pio; }
 
+    // One request as the board takes it, without a channel (for a board
+    // behind another transport): logged, then answered as configured.
+    std::vector<BoardReply> handle(const BoardRequest& rq);
+
     const std::vector<BoardRequest>& requests() const { return _mpRequest; }
     std::vector<int> requestTypes() const;
     void clearRequests() { _mpRequest.clear(); }
