@@ -197,6 +197,8 @@ Failable& QirConfigFunc::initPath(const std::list<std::string>& lisgPath, const 
     if (lisgPath.empty())
         return setFailed(szSrc, 103);
     for (const std::string& sgDir : lisgPath) {
+        // Each attempt is judged on its own, as a load of that file would be.
+        entry();
         _sgConfig = sgDir + "/" + szProg + ".rbf";
         if (openFile(_sgConfig))
             return checkNotEmpty();

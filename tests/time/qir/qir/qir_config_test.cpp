@@ -1,0 +1,284 @@
+// Loading the FPGA configuration from memory, a file and a directory list:
+// the message stream, the model check, the file name, and the failures.
+#include "qir_fixture.h"
+
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <fstream>
+
+using namespace KVdepQir100;
+using namespace qir_test;
+
+namespace {
+
+std::string image(size_t cb)
+{
+    std::string sg(cb, '\0');
+    for (size_t i = 0; i < cb; ++i)
+        sg[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    return sg;
+}
+
+std::string tempDir(const std::string& sgName)
+{
+    std::string sg = testing::TempDir() + "qir_config_" + sgName;
+    std::string sgCmd = "mkdir -p '" + sg + "'";
+    EXPECT_EQ(std::system(sgCmd.c_str()), 0);
+    return sg;
+}
+
+void writeFile(const std::string& sgPath, const std::string& sg)
+{
+    std::ofstream os(sgPath, std::ios::binary | std::ios::trunc);
+    os.write(sg.data(), static_cast<std::streamsize>(sg.size()));
+}
+
+size_t cOpenFiles()
+{
+    size_t c = 0;
+    if (DIR* pd = opendir("/proc/self/fd")) {
+        while (readdir(pd))
+            ++c;
+        closedir(pd);
+    }
+    return c;
+}
+
+TEST_F(QirPlexTest, ImageGoesOutInMessagesOf512BytesTheLastFlagged)
+{
+    struct Row {
+        size_t cb;
+        size_t cMsgs;
+        size_t cbLast;
+    };
+    for (Row r : {Row{1, 1, 1}, Row{512, 1, 512}, Row{513, 2, 1}, Row{131018, 256, 458}}) {
+        SCOPED_TRACE(r.cb);
+        size_t iFirst = board.configMsgs().size();
+        std::string sg = image(r.cb);
+        Dptr dp{sg.size(), sg.data()};
+        EXPECT_TRUE(plex.callQirInitData(reinterpret_cast<const char*>(&dp)).isGood()) << text(plex);
+        EXPECT_EQ(plex.sgConfig(), "local-data");
+        EXPECT_TRUE(board.configImage() == sg);
+
+        std::vector<ConfigMsg> mp(board.configMsgs().begin() + static_cast<ptrdiff_t>(iFirst), board.configMsgs().end());
+        ASSERT_EQ(mp.size(), r.cMsgs);
+        for (size_t i = 0; i < mp.size(); ++i) {
+            bool fLast = i + 1 == mp.size();
+            EXPECT_EQ(mp[i].fLast, fLast);
+            EXPECT_EQ(mp[i].uTrans, 1u);
+            EXPECT_EQ(mp[i].uTiSec + mp[i].uTiNsec, 0u);
+            EXPECT_EQ(mp[i].cbData, fLast ? r.cbLast : 512u);
+        }
+        EXPECT_EQ(queues(*rig.puc()), szIdle);
+    }
+    EXPECT_EQ(board.requests().at(0).sgCtrl.size(), sizeof(QirCmd));
+}
+
+TEST_F(QirPlexTest, ImageIsCopiedAtInit)
+{
+    std::string sg = image(600);
+    Dptr dp{sg.size(), sg.data()};
+    QirConfigFunc* ptf = new QirConfigFunc(0);
+    ASSERT_TRUE(ptf->initData(reinterpret_cast<const char*>(&dp)).isGood());
+    std::string sgSent = sg;
+    sg.assign(600, 'x');  // the caller's memory may change once init returned
+    ASSERT_TRUE(plex.run(ptf));
+    EXPECT_TRUE(board.configImage() == sgSent);
+}
+
+TEST(QirConfigModel, OtherModelIsLoadedAndRecordedOnTheMemoryAndFileRoads)
+{
+    struct Row {
+        std::string sgIdent;
+        const char* szStatus;
+    };
+    const Row mp[] = {
+        {std::string("\x00\xb4\x04\x16\x53\x00\x00", 7), "stat=good () 0"},
+        {std::string("\x00\xb4\x04\x02\x73\x00\x00", 7), "stat=good () 0"},
+        {std::string("\x00\xb4\x04\x17\x28\x00\x00", 7), "stat=fail (incompatible device model) 0"},
+        {std::string("\x00\xb4\x04\x16\x54\x00\x00", 7), "stat=fail (incompatible device model) 0"},
+        {std::string("\x00\xb4\x04\x16", 4), "stat=fail (incompatible device model) 0"},
+    };
+    std::string sg = image(700);
+    std::string sgFile = tempDir("model") + "/image.rbf";
+    writeFile(sgFile, sg);
+    for (const Row& r : mp) {
+        SCOPED_TRACE(r.szStatus);
+        QirInprocBoard brd;
+        brd.setIdentity(r.sgIdent);
+        vaq_test::InprocRig rg(brd, &theQir_qir_Proto);
+        QirTaskPlex px(rg.puc(), rg.pucIo());
+        ASSERT_TRUE(px.callVaqOpen().isGood());
+        Dptr dp{sg.size(), sg.data()};
+        EXPECT_EQ(text(px.callQirInitData(reinterpret_cast<const char*>(&dp))), r.szStatus);
+        EXPECT_EQ(brd.cConfigLoads(), 1);
+        px.clear();
+        EXPECT_EQ(text(px.callQirInitFile(sgFile.c_str())), r.szStatus);
+        EXPECT_EQ(brd.cConfigLoads(), 2);
+        EXPECT_TRUE(brd.configImage() == sg);
+        EXPECT_EQ(px.sgConfig(), sgFile);
+    }
+}
+
+TEST(QirConfigStem, FileNameFromSixIdentityBytesAndTheVersion)
+{
+    const std::string sgHix("\x00\xb4\x04\x16\x53\x00\x00", 7);
+    EXPECT_EQ(QirTaskPlex::sgStem(sgHix, 1234), "04b453160000-1234");
+    EXPECT_EQ(QirTaskPlex::sgStem(sgHix, 0), "04b453160000-0000");
+    EXPECT_EQ(QirTaskPlex::sgStem(sgHix, 7), "04b453160000-0007");
+    EXPECT_EQ(QirTaskPlex::sgStem(sgHix, 12345), "04b453160000-12345");
+    EXPECT_EQ(QirTaskPlex::sgStem(std::string("\x00\xb4\x04\x16\x53\xff\x80", 7), 131), "04b4531680ff-0131");
+    // A byte the identity lacks counts as 0.
+    EXPECT_EQ(QirTaskPlex::sgStem(std::string("\x00\xb4\x04\x16\x53\x01", 6), 1), "04b453160001-0001");
+    EXPECT_EQ(QirTaskPlex::sgStem(std::string("\x00\xb4", 2), 1), "00b400000000-0001");
+}
+
+TEST_F(QirPlexTest, FailedLoadsAndTheirCauses)
+{
+    struct Row {
+        const char* szWhat;
+        size_t cb;
+        uint32_t eErr;
+        bool fWrongAnswer;
+        const char* szStatus;
+        const char* szStderr;
+    };
+    const Row mp[] = {
+        {"empty image", 0, 0, false, "stat=fail (config init failed) 0, stat=fail (empty image) 0", ""},
+        {"board refuses", 1000, 7, false, "stat=fail (config process failed) 0, stat=fail (request failed) 7", ""},
+        {"wrong answer", 1000, 0, true,
+         "stat=fail (config process failed) 0, stat=fail (unexpected response) 12",
+         "unexpected response size=20 type=0xc\n"},
+    };
+    for (const Row& r : mp) {
+        SCOPED_TRACE(r.szWhat);
+        plex.clear();
+        board.clearRequests();
+        board.setConfigError(r.eErr);
+        board.setHook([&](const BoardRequest& rq) -> std::optional<std::vector<BoardReply>> {
+            if (r.fWrongAnswer && rq.eType == eQirCmd && rq.as<QirCmd>().fLast())
+                return std::vector<BoardReply>{BoardReply::of(QirResp())};
+            return std::nullopt;
+        });
+        std::string sg = image(r.cb);
+        Dptr dp{sg.size(), sg.data()};
+        testing::internal::CaptureStderr();
+        plex.callQirInitData(reinterpret_cast<const char*>(&dp));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), r.szStderr);
+        EXPECT_EQ(text(plex), r.szStatus);
+        EXPECT_EQ(board.requests().size(), (r.cb + 511) / 512);  // an empty image sends nothing
+        EXPECT_EQ(queues(*rig.puc()), szIdle);
+    }
+    // A null descriptor is an empty image too.
+    plex.clear();
+    plex.callQirInitData(nullptr);
+    EXPECT_EQ(text(plex), "stat=fail (config init failed) 0, stat=fail (empty image) 0");
+}
+
+TEST_F(QirPlexTest, FileRoad)
+{
+    std::string sgDir = tempDir("file");
+    std::string sg = image(1500);
+    writeFile(sgDir + "/a.rbf", sg);
+    writeFile(sgDir + "/empty.rbf", "");
+    size_t cFiles = cOpenFiles();
+
+    EXPECT_TRUE(plex.callQirInitFile((sgDir + "/a.rbf").c_str()).isGood()) << text(plex);
+    EXPECT_TRUE(board.configImage() == sg);
+    EXPECT_EQ(plex.sgConfig(), sgDir + "/a.rbf");
+    EXPECT_EQ(cOpenFiles(), cFiles);  // closed once the image was read
+
+    EXPECT_EQ(text(plex.callQirInitFile((sgDir + "/none.rbf").c_str())),
+              "stat=fail (config init failed) 0, stat=fail (open failed) 0");
+    plex.clear();
+    EXPECT_EQ(text(plex.callQirInitFile((sgDir + "/empty.rbf").c_str())),
+              "stat=fail (config init failed) 0, stat=fail (empty image) 0");
+    EXPECT_EQ(cOpenFiles(), cFiles);
+    EXPECT_EQ(board.cConfigLoads(), 1);
+}
+
+TEST_F(QirPlexTest, PathRoadSearchesTheDirectoriesInOrder)
+{
+    std::string sgA = tempDir("path_a"), sgB = tempDir("path_b");
+    std::string sg = image(900);
+    std::string sgName = "/04b453160000-0000.rbf";
+    std::remove((sgA + sgName).c_str());
+    writeFile(sgB + sgName, sg);
+
+    EXPECT_TRUE(plex.callQirInitPath({sgA, sgB}, 0).isGood()) << text(plex);
+    EXPECT_EQ(plex.sgConfig(), sgB + sgName);
+    EXPECT_TRUE(board.configImage() == sg);
+
+    writeFile(sgA + sgName, image(10));
+    EXPECT_TRUE(plex.callQirInitPath({sgA, sgB}, 0).isGood());
+    EXPECT_EQ(plex.sgConfig(), sgA + sgName);
+    EXPECT_EQ(board.configImage().size(), 10u);
+
+    EXPECT_EQ(text(plex.callQirInitPath({sgA, sgB}, 131)),
+              "stat=fail (config init failed) 0, stat=fail (open failed) 0");
+
+    // An empty list loads nothing and changes nothing.
+    plex.clear();
+    board.clearRequests();
+    plex.setFailed("incompatible device model", 0, nullptr);
+    EXPECT_EQ(text(plex.callQirInitPath({}, 0)), "stat=fail (incompatible device model) 0");
+    EXPECT_EQ(board.requests().size(), 0u);
+}
+
+TEST(QirConfigPathRoad, HasNoModelCheck)
+{
+    QirInprocBoard brd;
+    brd.setIdentity(std::string("\x00\xb4\x04\x17\x28\x00\x00", 7));
+    vaq_test::InprocRig rg(brd, &theQir_qir_Proto);
+    QirTaskPlex px(rg.puc(), rg.pucIo());
+    ASSERT_TRUE(px.callVaqOpen().isGood());
+    std::string sgDir = tempDir("nomodel");
+    writeFile(sgDir + "/04b428170000-0002.rbf", image(20));
+    EXPECT_TRUE(px.callQirInitPath({sgDir}, 2).isGood()) << text(px);
+    EXPECT_EQ(brd.cConfigLoads(), 1);
+}
+
+TEST_F(QirPlexTest, DeviceFailureInTheMiddleOfALoad)
+{
+    std::string sgDir = tempDir("unplug");
+    writeFile(sgDir + "/big.rbf", image(131018));
+    size_t cFiles = cOpenFiles();
+    board.breakAt(100);
+    EXPECT_EQ(text(plex.callQirInitFile((sgDir + "/big.rbf").c_str())),
+              "stat=bad (config process failed) 0, stat=bad (exchange failed) 0, "
+              "stat=bad (DeviceIoControl(get) failed) 1167");
+    EXPECT_EQ(board.cConfigLoads(), 0);
+    EXPECT_EQ(plex.sgConfig(), sgDir + "/big.rbf");
+    EXPECT_EQ(cOpenFiles(), cFiles);  // the loader is gone and its file closed
+    EXPECT_EQ(queues(*rig.puc()), szIdle);
+    EXPECT_EQ(plex.callQirRead(1), -1);  // usable, and bad for good
+}
+
+TEST(QirConfigEnv, DirectoriesOfAVariable)
+{
+    struct Row {
+        const char* szValue;  // null: not set
+        std::list<std::string> lisg;
+    };
+    const Row mp[] = {
+        {nullptr, {}},
+        {"", {}},
+        {"a;b", {"a/x", "b/x"}},
+        {"a;", {"a/x"}},
+        {";a", {"/x", "a/x"}},
+        {"a;;b", {"a/x", "/x", "b/x"}},
+        {"/opt/fpga", {"/opt/fpga/x"}},
+    };
+    for (const Row& r : mp) {
+        SCOPED_TRACE(r.szValue ? r.szValue : "(unset)");
+        if (r.szValue)
+            setenv("KV_QIR_TEST_PATH", r.szValue, 1);
+        else
+            unsetenv("KV_QIR_TEST_PATH");
+        EXPECT_EQ(getEnv("KV_QIR_TEST_PATH", "x"), r.lisg);
+    }
+    unsetenv("KV_QIR_TEST_PATH");
+}
+
+}  // namespace
