@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <string>
 
 #include "fexassert.h"
@@ -31,8 +30,8 @@ Record* Core::openRecordLvl(const Logger* plo, int iLvl)
 void Core::flushRecord(Record* prc)
 {
     FEX_ASSERT(prc == &_rc, "prc==&_rc", szSrc, 35);
-    // Built first: the level is decimal whatever the stream's number base,
-    // and a missing name or an unterminated text cannot spoil the stream.
+    // Built first: the level is decimal, and a missing name or an
+    // unterminated text cannot spoil the line.
     const char* szId = prc->_plo ? prc->_plo->szId() : nullptr;
     std::string sg = "LOG:";
     sg += std::to_string(prc->_iLvl);
@@ -40,7 +39,9 @@ void Core::flushRecord(Record* prc)
     sg += szId ? szId : "";
     sg += ':';
     sg.append(prc->_mpch, strnlen(prc->_mpch, sizeof prc->_mpch));
-    std::cerr << sg << std::endl;
+    sg += '\n';
+    std::fwrite(sg.data(), 1, sg.size(), stderr);
+    std::fflush(stderr);
 }
 
 void Core::init(Logger* plo)
