@@ -269,4 +269,17 @@ TEST_F(TransferTest, BoardThatGoesAwayDuringAGetFailsItAndEverythingIsFreedOnce)
     EXPECT_EQ(fdo(), nullptr);
 }
 
+TEST_F(TransferTest, BoardToldOfItsSurpriseRemovalSendsNothingMore)
+{
+    // Only the driver hears of it here: requests still reach it.
+    ASSERT_EQ(k().pnp().sendMinor(pdev->pdo(), IRP_MN_SURPRISE_REMOVAL), STATUS_SUCCESS);
+    pdev->clearUrbLog();
+    std::vector<char> w = drvtest::qirWrite(3, 1);
+    EXPECT_EQ(ioctl(h, IOCTL_YEK_XCH, b.xch(w.data(), w.size())), STATUS_DEVICE_NOT_CONNECTED);
+    HANDLE h1 = nullptr;
+    EXPECT_EQ(open(&h1, "\\qir\\1"), STATUS_NO_SUCH_DEVICE);
+    close(h);
+    EXPECT_TRUE(pdev->urbLog().empty()) << "no transfer, no idle download at the last close";
+}
+
 }  // namespace
