@@ -25,7 +25,7 @@ public:
     union Param {
         Param() : _rd(0.0) {}
         explicit Param(double rd) : _rd(rd) {}
-        explicit Param(int i) : _i(i) {}
+        explicit Param(int i) : _rd(0.0) { _i = i; }  // the other bytes stay zero
         double rd() const { return _rd; }
         int i() const { return _i; }
 

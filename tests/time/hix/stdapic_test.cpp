@@ -65,8 +65,10 @@ TEST_F(Params, IntSetterChecks)
             if (e >= 0) {
                 StdApiHixBurst fresh;
                 fresh.init(0, nullptr);
-                EXPECT_EQ(inst.param(e).i(), fresh.param(e).i()) << "nothing stored for " << c.sz;
-                EXPECT_EQ(inst.param(e).rd(), fresh.param(e).rd()) << "nothing stored for " << c.sz;
+                if (e <= StdApiHixBurst::ceT2)
+                    EXPECT_EQ(inst.param(e).rd(), fresh.param(e).rd()) << "nothing stored for " << c.sz;
+                else
+                    EXPECT_EQ(inst.param(e).i(), fresh.param(e).i()) << "nothing stored for " << c.sz;
             }
         } else {
             EXPECT_TRUE(inst.isGood()) << c.sz << " " << c.n;
