@@ -1,6 +1,8 @@
 // The register writes of arming and triggering, as the board receives them.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "hix_burst.h"
@@ -57,6 +59,18 @@ TEST_F(HixArm, InitWritesNothingAndLoadsTheImage)
     EXPECT_EQ(pq->cConfigLoads(), 1);
     EXPECT_EQ(pq->cConfigMessages(), 256);
     EXPECT_EQ(pq->configImage().size(), 131018u);
+    std::ifstream is(KV_RBF_FILE, std::ios::binary);
+    std::vector<uint8_t> mpb((std::istreambuf_iterator<char>(is)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(pq->configImage() == mpb) << "the image linked into the library";
+}
+
+TEST_F(HixArm, AnOpenInstanceIsClosedBeforeItOpensAgain)
+{
+    init();
+    init(1);
+    EXPECT_EQ(board().qir()->cConfigLoads(), 1) << "the board's program restarted with the new open";
+    ASSERT_EQ(hix_burst_arm(0), 0);
+    EXPECT_EQ(writes().size(), 68u);
 }
 
 TEST_F(HixArm, DefaultsWithoutSimulation)
@@ -106,6 +120,17 @@ TEST_F(HixArm, WithSimulation)
         EXPECT_EQ(writes(), (Seq{{31, 0x0203}}));
         ASSERT_EQ(hix_burst_fini(0), 0);
     }
+}
+
+TEST_F(HixArm, ContinuousWithSimulation)
+{
+    init(1);
+    ASSERT_EQ(hix_burst_set_param_int(0, "CTM", 0), 0);
+    ASSERT_EQ(hix_burst_arm(0), 0);
+    Seq detector = seqDetectorSingle;
+    detector[0].second = 0x8000;
+    Seq capt = words(2, {0x8000, 0, 0, 0x0000, 0, 0, 0x2000, 0, 0, 0x1000, 0, 0x3A98, 0x3000, 0, 0});
+    EXPECT_EQ(writes(), cat({seqReset, seqReset, detector, {{22, 0xF004}, {22, 0xC006}, {20, 0x9000}}, capt, tail(0)}));
 }
 
 TEST_F(HixArm, TriggerModeBWithoutSimulation)
