@@ -226,6 +226,13 @@ TEST_F(QirPlexTest, PathRoadSearchesTheDirectoriesInOrder)
     EXPECT_EQ(board.requests().size(), 0u);
 }
 
+TEST(QirConfigLoader, EmptyDirectoryListIsASourcePositionFailure)
+{
+    QirConfigFunc f(0);
+    EXPECT_EQ(text(f.initPath({}, "04b453160000-0000")), "stat=fail (qir) 103");
+    EXPECT_EQ(f.psb(), nullptr);
+}
+
 TEST(QirConfigPathRoad, HasNoModelCheck)
 {
     QirInprocBoard brd;

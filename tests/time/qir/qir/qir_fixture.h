@@ -18,6 +18,13 @@ inline std::string text(const Failables& fa)
     return os.str();
 }
 
+inline std::string text(const Failable& fa)
+{
+    std::ostringstream os;
+    os << fa;
+    return os.str();
+}
+
 inline std::string queues(const KVdepYek100::YekChannel& cn)
 {
     std::ostringstream os;
