@@ -45,12 +45,16 @@ public:
     // comes): the plexer's status records why, ptf has been deleted with
     // the Funcs it called, the messages it held are released, and the
     // plexer is ready for the next run. The caller never deletes ptf.
+    // The status then is bad "exchange failed" with the I/O channel's status
+    // as cause, or failed "exchange not finished" when the channel is good.
     bool run(Func* ptf);
     // The task function has finished its Func.
     void done(Task* pta) override;
 
     // The open exchange, at most once with success per plexer; returns the
-    // plexer's status.
+    // plexer's status. A failed status is cleared first, so that each open
+    // is judged on its own; a bad one (a broken connection) returns at once.
+    // A refused open is ("vaq", 215) with the exchange's status as cause.
     Failables& callVaqOpen();
     bool isVaqOpen() const { return !_sgIdent.empty(); }
     const std::string& sgIdent() const { return _sgIdent; }
