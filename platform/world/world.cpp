@@ -23,7 +23,7 @@ std::string Report::text() const
 }
 
 World::World(const std::string& service)
-    : _service(service), _pk(new kstub::Kernel), _pbus(new usbstub::UsbBus(*_pk))
+    : _service(service), _pk(new kstub::Kernel), _pbus(new usbstub::UsbBus(*_pk)), _ppci(new pcistub::PciBus(*_pk))
 {
     _pk->registry().createKey(servicePath());
 }
@@ -32,6 +32,7 @@ World::~World()
 {
     if (!_fTornDown)
         teardown();
+    _ppci.reset();
     _pbus.reset();
     _pk.reset();
 }
@@ -50,6 +51,12 @@ usbstub::UsbDevice& World::plug(usbsim::UsbDeviceModel& model, std::optional<uin
     return _pbus->plug(model, props);
 }
 
+pcistub::PciDevice& World::plugPci(pcisim::PciDeviceModel& model, pcistub::PciProps props)
+{
+    props.service = _service;
+    return _ppci->plug(model, props);
+}
+
 NTSTATUS World::loadDriver(const std::string& modulePath) { return _pk->loadDriver(modulePath, _service); }
 
 NTSTATUS World::loadDriver(PDRIVER_INITIALIZE entry) { return _pk->loadDriver(entry, _service); }
@@ -57,13 +64,18 @@ NTSTATUS World::loadDriver(PDRIVER_INITIALIZE entry) { return _pk->loadDriver(en
 NTSTATUS World::startDevices()
 {
     NTSTATUS stFirst = STATUS_SUCCESS;
-    for (usbstub::UsbDevice* d : _pbus->devices()) {
-        kstub::DevState s = _pk->pnp().state(d->pdo());
+    std::vector<PDEVICE_OBJECT> pdos;
+    for (usbstub::UsbDevice* d : _pbus->devices())
+        pdos.push_back(d->pdo());
+    for (pcistub::PciDevice* d : _ppci->devices())
+        pdos.push_back(d->pdo());
+    for (PDEVICE_OBJECT pdo : pdos) {
+        kstub::DevState s = _pk->pnp().state(pdo);
         NTSTATUS st = STATUS_SUCCESS;
         if (s == kstub::DevState::Present || s == kstub::DevState::Removed)
-            st = _pk->pnp().enumerate(d->pdo());
+            st = _pk->pnp().enumerate(pdo);
         else if (s == kstub::DevState::Added || s == kstub::DevState::Stopped)
-            st = _pk->pnp().start(d->pdo());
+            st = _pk->pnp().start(pdo);
         if (!NT_SUCCESS(st) && NT_SUCCESS(stFirst))
             stFirst = st;
     }
@@ -86,6 +98,16 @@ Report World::teardown()
                                                     unsigned(st)));
         }
         _pbus->unplug(*d);
+    }
+    for (pcistub::PciDevice* d : _ppci->devices()) {
+        kstub::DevState s = _pk->pnp().state(d->pdo());
+        if (s == kstub::DevState::Added || s == kstub::DevState::Started || s == kstub::DevState::Stopped) {
+            NTSTATUS st = _pk->pnp().remove(d->pdo());
+            if (!NT_SUCCESS(st))
+                notes.push_back(kstub::formatString("removal of a device refused (0x%08X): handles open?",
+                                                    unsigned(st)));
+        }
+        _ppci->unplug(*d);
     }
     _pk->unloadDriver(_service);
     r.poolOutstanding = _pk->pool().outstanding();

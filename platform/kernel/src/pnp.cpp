@@ -136,9 +136,16 @@ PCM_RESOURCE_LIST buildResources(const std::vector<Resource>& rs)
     pl->List[0].PartialResourceList.Version = 1;
     pl->List[0].PartialResourceList.Revision = 1;
     pl->List[0].PartialResourceList.Count = ULONG(rs.size());
+    // The descriptors lie past the declared one-element arrays: they are
+    // reached by their offset, since indexing those arrays past their first
+    // element lets the compiler drop the later stores.
+    auto* pprd = reinterpret_cast<CM_PARTIAL_RESOURCE_DESCRIPTOR*>(
+        reinterpret_cast<char*>(pl) + offsetof(CM_RESOURCE_LIST, List) +
+        offsetof(CM_FULL_RESOURCE_DESCRIPTOR, PartialResourceList) +
+        offsetof(CM_PARTIAL_RESOURCE_LIST, PartialDescriptors));
     for (std::size_t i = 0; i < rs.size(); ++i) {
         const Resource& r = rs[i];
-        CM_PARTIAL_RESOURCE_DESCRIPTOR& d = pl->List[0].PartialResourceList.PartialDescriptors[i];
+        CM_PARTIAL_RESOURCE_DESCRIPTOR& d = pprd[i];
         d.ShareDisposition = r.share;
         d.Flags = r.flags;
         switch (r.kind) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "kv_kernel.h"
+#include "kv_pcibus.h"
 #include "kv_usbbus.h"
 
 namespace kvworld {
@@ -47,6 +48,7 @@ public:
 
     kstub::Kernel& kernel() { return *_pk; }
     usbstub::UsbBus& usb() { return *_pbus; }
+    pcistub::PciBus& pci() { return *_ppci; }
     const std::string& service() const { return _service; }
     std::string servicePath() const { return kstub::servicePath(_service); }
 
@@ -59,6 +61,8 @@ public:
     // the driver loaded the device is added and started at once.
     usbstub::UsbDevice& plug(usbsim::UsbDeviceModel& model, std::optional<uint32_t> cardType = 0u,
                              const std::u16string& driverKey = u"");
+    // Plugs a PCI board model into the PCI bus, for the world's driver.
+    pcistub::PciDevice& plugPci(pcisim::PciDeviceModel& model, pcistub::PciProps props = pcistub::PciProps{});
 
     // Loads the driver: its entry runs, then the devices present are added
     // and started. The module is a shared object (entry FxDriverEntry or
@@ -66,7 +70,7 @@ public:
     NTSTATUS loadDriver(const std::string& modulePath);
     NTSTATUS loadDriver(PDRIVER_INITIALIZE entry);
 
-    // Adds and starts every plugged device that is not started; the first
+    // Adds and starts every plugged device (USB and PCI) that is not started; the first
     // failure is returned.
     NTSTATUS startDevices();
 
@@ -81,6 +85,7 @@ private:
     std::string _service;
     std::unique_ptr<kstub::Kernel> _pk;
     std::unique_ptr<usbstub::UsbBus> _pbus;
+    std::unique_ptr<pcistub::PciBus> _ppci;
     bool _fTornDown = false;
 };
 
