@@ -1,0 +1,286 @@
+// The digital I/O over the whole road: an application linked with libpyl,
+// the Win32 stand-in, the driver with the sio card module, the USB stand-in
+// and a simulated PYL-2817. Named output bits are written and seen on the
+// board's port 0, the board's inputs are read back through the bit client.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "dap.h"
+#include "kv_kmdf_stub.h"
+#include "kv_world.h"
+#include "sim/sim_boards.h"
+#include "sioc.h"
+#include "wm.h"
+
+using namespace KVdepDev100;
+using KVdepDino100::BitHandle;
+using KVdepDino100::DinoPlexSync;
+using KVdepSim100::Fault;
+using KVdepYek100::RunIo;
+
+namespace {
+
+const char szDev[] = "\\\\.\\ZEDOZ_EVU_0";
+const char* const mpszOut[] = {"O01", "O02", "O03", "O04", "O05", "O06",
+                               "O07", "O08", "O09", "O10", "O11", "O12"};
+const char* const mpszIn[] = {"I01", "I02", "I03", "I04", "I05", "I06",
+                              "I07", "I08", "I09", "I10", "I11", "I12"};
+// The bit of port 0 that each output and input is on.
+const int mpiOutBit[] = {0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13};
+const int mpiInBit[] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12};
+
+template <typename T>
+std::string text(const T& fa)
+{
+    std::ostringstream os;
+    os << fa;
+    return os.str();
+}
+
+// A board plugged into the driver with the sio card module (adapter 0, the
+// PYL-2817). Objects that hold handles go before the teardown.
+struct DigitalWorld : ::testing::Test {
+    std::unique_ptr<KVdepSim100::EzUsbBoard> board = KVdepSim100::makePyl2817();
+    std::unique_ptr<kvworld::World> pw;
+
+    void SetUp() override
+    {
+        wmImageLoad();
+        wmSetCardModule(&ykSio);
+        pw.reset(new kvworld::World);
+        pw->plug(*board);
+        ASSERT_EQ(pw->loadDriver(FxDriverEntry), STATUS_SUCCESS);
+    }
+    void TearDown() override
+    {
+        kvworld::Report r = pw->teardown();
+        EXPECT_TRUE(r.clean()) << r.text();
+        pw.reset();
+        wmSetCardModule(nullptr);
+    }
+    std::vector<int> requestTypes() const
+    {
+        std::vector<int> v;
+        for (const KVdepSim100::RequestRecord& rq : board->requests())
+            v.push_back(rq._mpbCtrl.empty() ? -1 : rq._mpbCtrl[0]);
+        return v;
+    }
+};
+
+// The application's side: the initializer, the pump on its device channel,
+// the client multiplexer with the board's channel "board".
+struct Application {
+    PylLocalInitializer ini{szDev};
+    RunIo rio;
+    std::unique_ptr<DinoPlexSync> pdps;
+
+    Application()
+    {
+        if (!ini.isGood())
+            return;
+        rio.add(ini.puc());
+        pdps.reset(new DinoPlexSync(&rio));
+        ini.initDinoUser("board", pdps.get());
+    }
+    // The client multiplexer goes before the initializer.
+    ~Application() { pdps.reset(); }
+};
+
+TEST_F(DigitalWorld, NamedOutputsReachPort0AndInputsComeBack)
+{
+    {
+        Application app;
+        ASSERT_TRUE(app.ini.isGood()) << text(app.ini);
+        EXPECT_EQ(board->runningImage(), "sio_firmware");
+        DinoPlexSync& dps = *app.pdps;
+
+        BitHandle mpbhOut[12], mpbhIn[12];
+        for (int i = 0; i < 12; ++i) {
+            mpbhOut[i] = dps.callOpen(std::string("board/") + mpszOut[i]);
+            mpbhIn[i] = dps.callOpen(std::string("board/") + mpszIn[i]);
+            ASSERT_NE(mpbhOut[i], 0) << mpszOut[i] << " " << text(dps);
+            ASSERT_NE(mpbhIn[i], 0) << mpszIn[i];
+        }
+        EXPECT_EQ(mpbhOut[6], 0x00020001) << "O07";
+        EXPECT_EQ(requestTypes(), std::vector<int>{KVdepVaq100::eVaqInit}) << "opens need no board request";
+
+        // Each output alone, then all of them.
+        for (int i = 0; i < 12; ++i) {
+            dps.setBit(mpbhOut[i]);
+            ASSERT_EQ(dps.callSync(), 0) << text(dps);
+            EXPECT_EQ(board->sio()->outputs(), 1u << mpiOutBit[i]) << mpszOut[i];
+            dps.clrBit(mpbhOut[i]);
+        }
+        for (BitHandle bh : mpbhOut)
+            dps.setBit(bh);
+        ASSERT_EQ(dps.callSync(), 0);
+        EXPECT_EQ(board->sio()->outputs(), 0x3F3F);
+
+        // Each input alone.
+        for (int i = 0; i < 12; ++i) {
+            board->setSioInputs(static_cast<uint16_t>(1u << mpiInBit[i]));
+            ASSERT_EQ(dps.callSync(), 0);
+            for (int k = 0; k < 12; ++k)
+                EXPECT_EQ(dps.getBit(mpbhIn[k]), k == i) << mpszIn[i] << " set, " << mpszIn[k] << " read";
+        }
+        board->setSioInputs(0x9F35);
+        ASSERT_EQ(dps.callSync(), 0);
+        std::ostringstream os;
+        dps.print(os);
+        EXPECT_EQ(os.str(), "o=003f3f00 i=3500009f\n");
+
+        // Every sync is one write and one read of port 0.
+        std::vector<int> v = requestTypes();
+        ASSERT_EQ(v.size(), 1u + 2 * 26);
+        for (size_t k = 1; k < v.size(); k += 2) {
+            EXPECT_EQ(v[k], KVdepSio100::eSioWrite);
+            EXPECT_EQ(v[k + 1], KVdepSio100::eSioRead);
+        }
+        for (const KVdepSim100::PortAccess& pa : board->sio()->reads())
+            EXPECT_EQ(pa._iPort, 0);
+    }
+    EXPECT_EQ(board->runningImage(), "gid_firmware") << "the last close restores the idle firmware";
+}
+
+TEST_F(DigitalWorld, InputsWiredToTheOutputsFollowThemInOneSync)
+{
+    board->setSioLoopback(true);
+    Application app;
+    ASSERT_TRUE(app.ini.isGood()) << text(app.ini);
+    DinoPlexSync& dps = *app.pdps;
+    BitHandle bhO03 = dps.callOpen("board/O03"), bhO10 = dps.callOpen("board/O10");
+    BitHandle bhI03 = dps.callOpen("board/I03"), bhI10 = dps.callOpen("board/I10");
+    BitHandle bhI04 = dps.callOpen("board/I04");
+    dps.setBit(bhO03);
+    dps.setBit(bhO10);
+    ASSERT_EQ(dps.callSync(), 0);
+    EXPECT_TRUE(dps.getBit(bhI03));
+    EXPECT_TRUE(dps.getBit(bhI10));
+    EXPECT_FALSE(dps.getBit(bhI04));
+    dps.clrBit(bhO03);
+    ASSERT_EQ(dps.callSync(), 0);
+    EXPECT_FALSE(dps.getBit(bhI03));
+    EXPECT_TRUE(dps.getBit(bhI10));
+}
+
+TEST_F(DigitalWorld, UnknownPortsAndChannels)
+{
+    Application app;
+    ASSERT_TRUE(app.ini.isGood());
+    DinoPlexSync& dps = *app.pdps;
+    EXPECT_EQ(dps.callOpen("board/X99"), 0);
+    EXPECT_EQ(text(dps), "stat=fail (invalid bit) 0");
+    EXPECT_EQ(dps.callOpen("board/o07"), 0);
+    EXPECT_EQ(dps.callOpen("other/O07"), 0);
+    EXPECT_EQ(text(dps), "stat=fail (can't find port) 0");
+    EXPECT_EQ(dps.callOpen("board/O07/extra"), 0x00020001);
+    EXPECT_TRUE(dps.isGood());
+}
+
+TEST(EndToEndPyl, CounterBoardIsNotSupported)
+{
+    auto board = KVdepSim100::makeHix5316();
+    wmImageLoad();
+    wmSetCardModule(&ykSio);
+    {
+        kvworld::World w;
+        w.plug(*board);
+        ASSERT_EQ(w.loadDriver(FxDriverEntry), STATUS_SUCCESS);
+        {
+            PylLocalInitializer ini(szDev);
+            EXPECT_EQ(text(ini), "stat=fail (device model not supported) 21270, stat=good () 0");
+            EXPECT_EQ(ini.iErr(), 0x5316);
+            EXPECT_EQ(ini.ptm(), nullptr);
+            RunIo rio;
+            DinoPlexSync dps(&rio);
+            EXPECT_EQ(ini.initDinoUser("board", &dps), -1);
+        }
+        kvworld::Report r = w.teardown();
+        EXPECT_TRUE(r.clean()) << r.text();
+    }
+    wmSetCardModule(nullptr);
+}
+
+TEST(EndToEndPyl, NoBoard)
+{
+    wmImageLoad();
+    wmSetCardModule(&ykSio);
+    {
+        kvworld::World w;
+        ASSERT_EQ(w.loadDriver(FxDriverEntry), STATUS_SUCCESS);
+        {
+            PylLocalInitializer ini(szDev);
+            EXPECT_EQ(text(ini), "stat=fail (can't open) 2");
+            EXPECT_EQ(ini.ptm(), nullptr);
+        }
+        kvworld::Report r = w.teardown();
+        EXPECT_TRUE(r.clean()) << r.text();
+    }
+    wmSetCardModule(nullptr);
+}
+
+TEST(EndToEndPyl, DriverAsBuiltHasNoSioDriver)
+{
+    auto board = KVdepSim100::makePyl2817();
+    kvworld::World w;
+    w.plug(*board);
+    ASSERT_EQ(w.loadDriver(KAVORQIR_MODULE), STATUS_SUCCESS);
+    {
+        PylLocalInitializer ini(szDev);
+        EXPECT_EQ(text(ini), "stat=fail (can't open) 55");
+    }
+    EXPECT_TRUE(w.kernel().log().contains("no driver for sio\\0"));
+    kvworld::Report r = w.teardown();
+    EXPECT_TRUE(r.clean()) << r.text();
+}
+
+TEST(EndToEndPyl, BoardThatGoesAwayMidExchange)
+{
+    struct Row {
+        const char* szWhat;
+        Fault fault;
+    };
+    const Row mp[] = {
+        {"during the read's answer", Fault::unplug(KVdepSio100::eSioRead)},
+        {"during the write's data", Fault::unplug(KVdepSio100::eSioWrite, 0, false)},
+        {"after the write", Fault::unplug(KVdepSio100::eSioWrite)},
+    };
+    for (const Row& r : mp) {
+        SCOPED_TRACE(r.szWhat);
+        auto board = KVdepSim100::makePyl2817();
+        wmImageLoad();
+        wmSetCardModule(&ykSio);
+        {
+            kvworld::World w;
+            w.plug(*board);
+            ASSERT_EQ(w.loadDriver(FxDriverEntry), STATUS_SUCCESS);
+            {
+                Application app;
+                ASSERT_TRUE(app.ini.isGood()) << text(app.ini);
+                DinoPlexSync& dps = *app.pdps;
+                BitHandle bh = dps.callOpen("board/O05");
+                dps.setBit(bh);
+                ASSERT_EQ(dps.callSync(), 0);
+                EXPECT_EQ(board->sio()->outputs(), 0x10u);
+                board->injectFault(r.fault);
+                EXPECT_EQ(dps.callSync(), -1);
+                EXPECT_TRUE(dps.isBad()) << text(dps);
+                EXPECT_EQ(std::string(dps.szErr()).rfind("DeviceIoControl(", 0), 0u) << text(dps);
+                // The application goes on calling: every sync fails, nothing
+                // stops on the exchange that was cut, and opens still answer.
+                dps.clrBit(bh);
+                EXPECT_EQ(dps.callSync(), -1);
+                EXPECT_EQ(dps.callSync(), -1);
+                EXPECT_FALSE(dps.pta(0)->isRunning());
+            }
+            kvworld::Report rep = w.teardown();
+            EXPECT_TRUE(rep.clean()) << rep.text();
+        }
+        wmSetCardModule(nullptr);
+    }
+}
+
+}  // namespace
