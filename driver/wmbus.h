@@ -1,20 +1,175 @@
-// The PCI board's entry points that plug and play calls: the board built in
-// the device extension for an adapter of a class other than USB, and the
-// deferred routine every device object is given. This build carries no PCI
-// board: such a board is refused at AddDevice (its construction fails) and
-// the deferred routine is never queued.
+// The PCI board behind an S5920 bridge and its channels. The board's logic
+// is a card object of the message core that the card module's factory makes
+// at start; the driver hosts it: it allocates the memory blocks the module
+// asks for, calls the card object's interrupt entry from its interrupt
+// routine and its timer entry from a periodic timer, and builds one bus
+// channel for every channel of every driver of the card object. A channel's
+// scheduler moves a request's messages between the caller's buffers and the
+// card object's channel under the interrupt spin lock; requests that finish
+// later are completed by the deferred routine.
 #pragma once
 
 #include <wdm.h>
 
-#include "wm.h"
+#include "wmcard.h"
 #include "wmslot.h"
+#include "yek_c.h"
 
-class Card;
+class CardBus;
+
+// A channel of a PCI board, bound to one channel of one driver of the card
+// object. Controls cross in their in-memory form.
+class ChanBus : public Chan {
+public:
+    // Scheduler states.
+    static const ULONG S_IDLE = 0;     // no request in progress
+    static const ULONG S_PUTDOWN = 1;  // the down message waits for a free down buffer
+    static const ULONG S_GETUP = 2;    // the request waits for an up message
+    static const ULONG S_DONE = 3;     // finished, its status set; waits to be completed
+
+    ChanBus();
+    ChanBus(KVdepYek100::YekDriver* pud, KVdepYek100::YekChannel* pcn, CardBus* pca, ULONG iDriver,
+            ULONG iChan);
+    ~ChanBus() = default;
+
+    // Begins the attached request under the interrupt spin lock; nonzero
+    // when it finished at once.
+    int start() override;
+    // One step of the state machine; iCtx goes with the moves it makes.
+    void proceed(int iCtx);
+    // Sets the completion status; a request in progress becomes S_DONE.
+    void finish(NTSTATUS st);
+
+    bool isState(ULONG e) const { return _eChanState == e; }
+    void setState(ULONG e) { _eChanState = e; }
+    bool isDone() const { return isState(S_DONE); }
+    bool isWaiting() const { return isState(S_PUTDOWN) || isState(S_GETUP); }
+    // The card object has a channel for this entry.
+    bool isBound() const { return _pChannel != nullptr; }
+    KVdepYek100::YekDriver* pDriver() const { return _pDriver; }
+    KVdepYek100::YekChannel* pChannel() const { return _pChannel; }
+    CardBus* pcb() const;
+
+    // Synchronized routines (the board's interrupt spin lock is held).
+    static BOOLEAN syncStart(PVOID pvChan);
+    static BOOLEAN syncDone(PVOID pvChan);
+    static BOOLEAN syncCancel(PVOID pvChan);
+    // The cancel routine of a request that waits.
+    static VOID cancelIrp(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+
+    // A finished request back to S_IDLE without its cancel routine: true when
+    // the caller is to complete it. Unless the caller is the cancel routine,
+    // a request whose cancel routine the I/O manager has taken stays S_DONE
+    // for that routine to complete.
+    BOOLEAN done(bool fCancelRoutine);
+
+    ULONG _eChanState;
+    KVdepYek100::YekDriver* _pDriver;
+    KVdepYek100::YekChannel* _pChannel;
+
+private:
+    KVdepYek100::YekChanKern* kern() const { return static_cast<KVdepYek100::YekChanKern*>(_pChannel); }
+    void putDown(int iCtx);
+    void getUp(int iCtx);
+};
+
+// A port region of the board: the base (a port number; accesses use its low
+// 16 bits), the length, and the adapter's region it matched. All zero when
+// no resource matched.
+struct IoRegion {
+    ULONG64 _uBase;
+    ULONG _cb;
+    const RegionDesc* _prd;
+};
+
+// The interrupt resource of a start.
+struct IntrResource {
+    bool _fFound;
+    KIRQL _uLevel;
+    ULONG _uVector;
+    KAFFINITY _uAffinity;
+    KINTERRUPT_MODE _eMode;
+    BOOLEAN _fShared;
+};
+
+class CardBus : public Card {
+public:
+    static const ULONG cDriverMax = 4;  // drivers of a card object the board serves
+    static const ULONG cChanMax = 4;    // channels of each
+    static const int cChanBus = 16;
+    static const int cMemMax = 64;      // memory blocks a module may ask for
+    static const ULONG eStopped = 0;    // board states (Card::_eState)
+    static const ULONG eStarted = 1;
+    // The contexts of the card object's entries.
+    static const int iCtxInterrupt = 666;
+    static const int iCtxTimer = 333;
+
+    CardBus(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo);
+    ~CardBus() override;
+
+    Chan* open(ChanIter* pit) override;
+    void close(Chan* pcn) override;
+    int print(char* pch, long cch) override;
+    NTSTATUS pnpStartDevice(PDEVICE_OBJECT pdo, PIRP pIrp) override;
+    NTSTATUS pnpStopDevice(PDEVICE_OBJECT pdo, PIRP pIrp) override;
+    void pnpSurpriseRemoval() override;
+
+    // The interrupt routine, the timer's deferred routine and one timer step.
+    static BOOLEAN intr(PKINTERRUPT pInterrupt, PVOID pvBoard);
+    static VOID timerDpc(PKDPC pDpc, PVOID pvBoard, PVOID, PVOID);
+    static BOOLEAN timer(PVOID pvBoard);
+
+    // Makes the card object and binds the bus channels; the board's status.
+    bool createCard();
+    void startTimer();
+    void stopTimer();
+    bool isAnyDone() const;
+    // The bus channel at the position, and the position advanced; null at
+    // the end. Positions past the board's table are passed over.
+    ChanBus* nextChan(ChanIter* pit);
+    // The bus channel of a position, null past the board's table.
+    ChanBus* chanAt(const ChanIter& it);
+    // Runs the routine under the board's interrupt spin lock (a spin lock of
+    // the board's own while no interrupt is connected).
+    BOOLEAN synchronize(PKSYNCHRONIZE_ROUTINE pfn, PVOID pv);
+    KVdepYek100::YekCard* pCard() const { return _pCard; }
+
+    PKINTERRUPT _pInterrupt;
+    ULONG _cIntr;
+    ULONG _cTimer;
+    IoRegion _ioRegs;
+    KDPC _dpcTimer;
+    KTIMER _timer;
+    YekMemInfo _mpMem[cMemMax];
+    int _cMem;
+    KVdepYek100::YekCard* _pCard;
+    ChanBus _mpChan[cChanBus];
+    KSPIN_LOCK _slNoIntr;
+    KMUTEX _mtxOpen;   // one open or close of the board at a time
+    ULONG _fEnded;     // channels whose requests endRequests took back
+    NTSTATUS _stEnd;
+
+private:
+    NTSTATUS startResources(PCM_RESOURCE_LIST prl);
+    void takeResource(const CM_PARTIAL_RESOURCE_DESCRIPTOR& prd, IoRegion* pOper, IntrResource* pIntr);
+    // Ends every request in progress with st and completes the finished ones.
+    void endRequests(NTSTATUS st);
+    // Timer, requests, deferred call and interrupt of a started board.
+    void stopRunning(NTSTATUS stEnd);
+    int initDriver(KVdepYek100::YekDriver* pud);
+    void finiDriver(KVdepYek100::YekDriver* pud);
+    static BOOLEAN syncEndAll(PVOID pvBoard);
+};
+
+// The host callbacks every card object receives.
+extern const YekEnvC envWmBus;
+// The time since system start at the tick count plus cTicks.
+void tickTime(YekTimespec* pts, int cTicks);
 
 // The extension size of a PCI board.
 ULONG cbCardBus();
 // Builds the PCI board in the extension.
 Card* newCardBus(void* pvExtension, Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo);
-// Completes the finished requests of a PCI board.
+// The deferred routine of every device object: completes the finished
+// requests of a PCI board.
 VOID dpcForIsr(PKDPC Dpc, PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context);

@@ -56,6 +56,9 @@ public:
     virtual NTSTATUS pnpStartDevice(PDEVICE_OBJECT pdo, PIRP pIrp) = 0;
     virtual NTSTATUS pnpStopDevice(PDEVICE_OBJECT pdo, PIRP pIrp) = 0;
     virtual ~Card();
+    // The bus lost the device: nothing more is sent to it. A board that
+    // keeps requests waiting ends them here.
+    virtual void pnpSurpriseRemoval() { setRemoved(); }
 
     // Positions over the module's drivers and channels.
     bool isEnd(const ChanIter& it) const;

@@ -293,7 +293,7 @@ NTSTATUS kwmPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     }
     case IRP_MN_SURPRISE_REMOVAL:
         // Requests still on their way fail at the bus; later ones fail here.
-        pca->setRemoved();
+        pca->pnpSurpriseRemoval();
         break;
     default:
         break;

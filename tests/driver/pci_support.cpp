@@ -1,0 +1,146 @@
+#include "pci_support.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "kv_kmdf_stub.h"
+
+namespace drvtest {
+
+AsyncIoctl::AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb)
+    : _t([this, h, uCode, pvBlock, cb] {
+          _st = kstub::io::ioctl(h, uCode, pvBlock, cb, pvBlock, cb);
+          _fDone = true;
+      })
+{
+}
+
+AsyncIoctl::~AsyncIoctl()
+{
+    if (_t.joinable())
+        _t.join();
+}
+
+NTSTATUS AsyncIoctl::result()
+{
+    if (!eventually([this] { return isDone(); }))
+        return STATUS_PENDING;
+    _t.join();
+    return _st.load();
+}
+
+bool eventually(const std::function<bool()>& f)
+{
+    for (int i = 0; i < 2000; ++i) {
+        if (f())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return f();
+}
+
+PciTest::PciTest()
+{
+    wmImageLoad();
+    pioReset();
+    // Every class of line, the scheduler's among them.
+    world.setDebug(0x3FF);
+}
+
+PciTest::~PciTest()
+{
+    wmSetCardModule(nullptr);
+}
+
+NTSTATUS PciTest::loadDriver()
+{
+    wmSetCardModule(cardModule());
+    return world.loadDriver(FxDriverEntry);
+}
+
+pcistub::PciDevice& PciTest::plugAndLoad(pcistub::PciProps props)
+{
+    pdev = &world.plugPci(board, props);
+    EXPECT_EQ(loadDriver(), STATUS_SUCCESS);
+    return *pdev;
+}
+
+pcistub::PciDevice& PciTest::plugAndAdd(pcistub::PciProps props)
+{
+    k().pnp().setAutoEnumerate(false);
+    pdev = &world.plugPci(board, props);
+    EXPECT_EQ(loadDriver(), STATUS_SUCCESS);
+    EXPECT_EQ(k().pnp().addDevice(pdev->pdo()), STATUS_SUCCESS);
+    return *pdev;
+}
+
+PDEVICE_OBJECT PciTest::fdo()
+{
+    return k().findDevice("\\Device\\ZEDOZ_EVU_0");
+}
+
+CardBus* PciTest::card()
+{
+    PDEVICE_OBJECT p = fdo();
+    return p ? static_cast<CardBus*>(static_cast<Card*>(p->DeviceExtension)) : nullptr;
+}
+
+NTSTATUS PciTest::open(HANDLE* ph, const std::string& sgRest)
+{
+    std::string sgPath = "\\\\.\\ZEDOZ_EVU_0" + sgRest;
+    *ph = nullptr;
+    NTSTATUS st = kstub::io::create(sgPath.c_str(), ph);
+    if (NT_SUCCESS(st))
+        _mph.push_back(*ph);
+    return st;
+}
+
+HANDLE PciTest::openOk(const std::string& sgRest)
+{
+    HANDLE h = nullptr;
+    EXPECT_EQ(open(&h, sgRest), STATUS_SUCCESS) << sgRest;
+    return h;
+}
+
+NTSTATUS PciTest::close(HANDLE h)
+{
+    _mph.erase(std::remove(_mph.begin(), _mph.end(), h), _mph.end());
+    return kstub::io::close(h);
+}
+
+NTSTATUS PciTest::ioctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb)
+{
+    return kstub::io::ioctl(h, uCode, pvBlock, cb, pvBlock, cb);
+}
+
+std::string PciTest::readText(HANDLE h)
+{
+    char mpch[1024] = {};
+    ULONG_PTR cb = 0;
+    EXPECT_EQ(kstub::io::read(h, mpch, sizeof mpch, &cb), STATUS_SUCCESS);
+    return std::string(mpch, cb);
+}
+
+void PciTest::finish()
+{
+    if (_fFinished)
+        return;
+    _fFinished = true;
+    for (HANDLE h : std::vector<HANDLE>(_mph))
+        close(h);
+    kvworld::Report r = world.teardown();
+    auto fExpected = [this](const std::string& sg) {
+        return std::any_of(_mpszProblem.begin(), _mpszProblem.end(),
+                           [&](const std::string& sz) { return sg.find(sz) != std::string::npos; });
+    };
+    r.problems.erase(std::remove_if(r.problems.begin(), r.problems.end(), fExpected), r.problems.end());
+    EXPECT_TRUE(r.clean()) << r.text();
+    EXPECT_EQ(k().pool().outstanding(), 0u) << k().pool().describeOutstanding();
+}
+
+void PciTest::TearDown()
+{
+    finish();
+}
+
+}  // namespace drvtest
