@@ -127,7 +127,7 @@ public:
 // last failed start or the last open collected.
 class DINO_API DinoPlex : public MultiPlex, public Failable {
 public:
-    static const size_t cbImage = 16;
+    static constexpr size_t cbImage = 16;
 
     // The output and input images of one channel, 4 bytes of each in use.
     struct DINO_API Bits {

@@ -33,10 +33,10 @@ PYL_API MpSgBi mpSgBi2817();
 
 class PYL_API PylMux : public PortMux, public Failables {
 public:
-    static const int ceDinoUser = 0;
-    static const int ccPortTypes = 1;
+    static constexpr int ceDinoUser = 0;
+    static constexpr int ccPortTypes = 1;
     // The eErr of a sync answer whose board exchange failed.
-    static const uint32_t eErrBoard = 1;
+    static constexpr uint32_t eErrBoard = 1;
 
     static const PortClass mpPortClass[ccPortTypes + 1];
 

@@ -42,7 +42,7 @@ public:
 class YEK_API YekKernel : public YekCall {
 public:
     // Room for the path "<szDev>\<protocol>\<szChan>" with its terminating zero.
-    static const size_t cchPath = 260;
+    static constexpr size_t cchPath = 260;
 
     YekKernel(const YekProto* pup, const char* szDev, const char* szChan);
     // Closes the handle when the open got one.
@@ -123,7 +123,7 @@ public:
 // entries take registrations, the fourth stays null and ends every walk.
 class YEK_API Factories {
 public:
-    static const int cEntries = 4;
+    static constexpr int cEntries = 4;
 
     Factories() {}
     ~Factories() {}

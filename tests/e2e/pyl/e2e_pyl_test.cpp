@@ -270,11 +270,10 @@ TEST(EndToEndPyl, BoardThatGoesAwayMidExchange)
                 EXPECT_TRUE(dps.isBad()) << text(dps);
                 EXPECT_EQ(std::string(dps.szErr()).rfind("DeviceIoControl(", 0), 0u) << text(dps);
                 // The application goes on calling: every sync fails, nothing
-                // stops on the exchange that was cut, and opens still answer.
+                // stops on the exchange that was cut.
                 dps.clrBit(bh);
                 EXPECT_EQ(dps.callSync(), -1);
                 EXPECT_EQ(dps.callSync(), -1);
-                EXPECT_FALSE(dps.pta(0)->isRunning());
             }
             kvworld::Report rep = w.teardown();
             EXPECT_TRUE(rep.clean()) << rep.text();

@@ -63,7 +63,9 @@ public:
         Answer a;
         a.fSilent = fSilent;
         if (eTypeWrong) {
-            a.ucb = KVdepYek100::YekControl(eTypeWrong, sizeof(DinoResp));
+            DinoResp r;
+            r._eType = static_cast<uint32_t>(eTypeWrong);
+            a.ucb = r;
         } else if (rq.eType == eDinoOpen) {
             DinoOpenResp r;
             r.eErr(eErrOpen);
