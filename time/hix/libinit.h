@@ -5,7 +5,7 @@
 #pragma once
 
 #include <iosfwd>
-#include <streambuf>
+#include <string>
 
 #include "stdapihix.h"
 
@@ -23,8 +23,15 @@ public:
     StdApiHixBurst mpta[CNT_ELEM];
 };
 
-// The log of the instances. It stays off (no log file is looked for), as when
-// no log file is found; the instances then get no log stream.
+class LogbufDm;
+
+// The log of the instances, shared by both: on when a log file is found
+// (logfile.h), then every line the instances write goes through the
+// unit-buffered _pos into the log buffer _plb, which collapses repeats and
+// puts the tick count in front, and is appended to the file through _pof.
+// The log is looked for once, when this object is built at the library's
+// first call (together with the instances, which it starts); it is taken
+// down at unload, after both instances have closed their boards.
 class GlobalInitializer {
 public:
     GlobalInitializer();
@@ -32,9 +39,14 @@ public:
     GlobalInitializer(const GlobalInitializer&) = delete;
     GlobalInitializer& operator=(const GlobalInitializer&) = delete;
 
-    std::ostream* _pof;     // the log file, opened for appending
-    std::ostream* _pos;     // the stream the instances write to
-    std::streambuf* _plb;   // the log buffer between them
+    std::ostream* _pof;  // the log file, opened for appending; null when off
+    std::ostream* _pos;  // the stream the instances write to; null when off
+    LogbufDm* _plb;      // the log buffer between them; null when off
+
+private:
+    // Opens the found log file for appending and builds the chain; the log
+    // stays off when the file cannot be written.
+    void openLog(const std::string& sgPath);
 };
 
 int initlib(std::ostream* pos);
