@@ -100,6 +100,33 @@ TEST_F(PciSchedTest, GetWithNothingQueuedWaitsUntilTheInterruptQueuesTheAnswer)
     EXPECT_EQ(resp(b)._uVal, 99u);
 }
 
+TEST_F(PciSchedTest, PutWithoutAFreeDownBufferWaitsUntilOneComesBack)
+{
+    // Every load holds its down buffer until the board answers it.
+    for (uint32_t i = 0; i < 4; ++i) {
+        board.setReg(static_cast<int>(i), 100 + i);
+        PioRead r(i);
+        ASSERT_EQ(ioctl(h, IOCTL_YEK_PUT, b.put(&r, sizeof r)), STATUS_SUCCESS) << i;
+    }
+    Bufs b5;
+    PioRead r5(4);
+    b5.put(&r5, sizeof r5);
+    AsyncIoctl p5(h, IOCTL_YEK_PUT, &b5.ioc);
+    ASSERT_TRUE(waitPended(1));
+    EXPECT_TRUE(boardLogs("proceed[0, 0] state(1 -> 1)")) << "no free down buffer";
+    // The first answer gives its buffer back: the waiting put goes down.
+    EXPECT_TRUE(pdev->interrupt());
+    ASSERT_EQ(p5.result(), STATUS_SUCCESS);
+    EXPECT_TRUE(boardLogs("proceed[0, 666] state(1 -> 3)"));
+    ASSERT_EQ(ioctl(h, IOCTL_YEK_GET, b.get()), STATUS_SUCCESS);
+    EXPECT_EQ(resp(b)._uVal, 100u);
+    for (uint32_t i = 1; i < 5; ++i) {
+        ASSERT_TRUE(pdev->interrupt()) << i;
+        ASSERT_EQ(ioctl(h, IOCTL_YEK_GET, b.get()), STATUS_SUCCESS);
+        EXPECT_EQ(resp(b)._uReg, i);
+    }
+}
+
 TEST_F(PciSchedTest, WaitIsAnsweredByTheTimerStep)
 {
     PioWait w(3);
@@ -277,21 +304,23 @@ TEST_F(PciSchedTest, SurpriseRemovalEndsAWaitingRequest)
     EXPECT_EQ(k().pool().outstanding(), 0u);
 }
 
-TEST_F(PciSchedTest, RemovalOfTheBoardEndsAWaitingRequest)
+TEST_F(PciSchedTest, StopOfTheBoardEndsAWaitingRequest)
 {
     b.get();
     AsyncIoctl g(h, IOCTL_YEK_GET, &b.ioc);
     ASSERT_TRUE(waitPended(1));
-    // Unloading the driver with the handle open closes it and removes the device.
-    k().unloadDriver(world.service());
+    // What the removal does first: the board stops.
+    ASSERT_EQ(card()->pnpStopDevice(fdo(), nullptr), STATUS_SUCCESS);
     EXPECT_EQ(g.result(), STATUS_DEVICE_NOT_CONNECTED);
-    EXPECT_TRUE(logHas("kqir0: pnpStopDevice"));
-    EXPECT_TRUE(logHas("kqir0: request ended driv=0 chan=0"));
-    EXPECT_EQ(k().pool().outstanding(), 0u) << k().pool().describeOutstanding();
-    std::vector<std::string> mpszProblem = k().problems();
-    ASSERT_EQ(mpszProblem.size(), 1u);
-    EXPECT_NE(mpszProblem[0].find("unloaded with handles open"), std::string::npos);
-    expectProblem("unloaded with handles open");
+    EXPECT_TRUE(boardLogs("request ended driv=0 chan=0"));
+    EXPECT_TRUE(card()->isState(CardBus::eStopped));
+    // A stopped board moves nothing, and its channel closes.
+    PioWrite w(1, 1);
+    EXPECT_EQ(ioctl(h, IOCTL_YEK_XCH, b.xch(&w, sizeof w)), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(close(h), STATUS_SUCCESS);
+    EXPECT_EQ(pioSeen().cFini, 1u);
+    finish();
+    EXPECT_EQ(k().pool().outstanding(), 0u) << "pool clean after unload";
 }
 
 // The cancel step of a request that has finished keeps its result.

@@ -282,6 +282,7 @@ TEST_F(PciStartTest, ModuleAddressesInTheBlockTableAreNotTakenForTheBoards)
 TEST_F(PciStartTest, StopAndStartAgainRunOneInterruptAndOneTimer)
 {
     plugAndLoad();
+    HANDLE hKept = openOk("\\pio\\1");
     ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
     ASSERT_EQ(k().pnp().start(pdev->pdo()), STATUS_SUCCESS);
     EXPECT_EQ(pioSeen().cFactory, 2) << "a new card object";
@@ -293,11 +294,18 @@ TEST_F(PciStartTest, StopAndStartAgainRunOneInterruptAndOneTimer)
     ULONG cIntr = card()->_cIntr;
     EXPECT_TRUE(pdev->interrupt());
     EXPECT_EQ(card()->_cIntr, cIntr + 1) << "one interrupt routine";
-    HANDLE h = openOk();
+    // The channel open over the restart works on the new card object, whose
+    // driver was started for it.
+    EXPECT_EQ(pioSeen().cInit, 2u);
     drvtest::Bufs b;
     drvtest::PioWrite w(3, 33);
-    EXPECT_EQ(ioctl(h, IOCTL_YEK_XCH, b.xch(&w, sizeof w)), STATUS_SUCCESS);
+    EXPECT_EQ(ioctl(hKept, IOCTL_YEK_XCH, b.xch(&w, sizeof w)), STATUS_SUCCESS);
     EXPECT_EQ(board.reg(3), 33u);
+    HANDLE h = openOk();
+    EXPECT_EQ(ioctl(h, IOCTL_YEK_XCH, b.xch(&w, sizeof w)), STATUS_SUCCESS);
+    close(hKept);
+    close(h);
+    EXPECT_EQ(pioSeen().cFini, 1u);
 }
 
 TEST_F(PciStartTest, RemovalStopsTheBoardAndReleasesItsBlocks)

@@ -114,10 +114,12 @@ public:
     PioDriver _drv;
     PioChannel _mpcn[cChan];
     long _ioBase;
-    // Loads asked for, oldest first; the first is on the board.
+    // Loads asked for, oldest first; the first is on the board. Each keeps
+    // its request's down buffer until the board has answered.
     struct Load {
         int hChan;
         uint32_t uReg;
+        Pmd pmd;
     } _mpLoad[8] = {};
     int _cLoad = 0;
     uint32_t _mpcWait[cChan] = {};
@@ -173,11 +175,10 @@ int PioDriver::putDown(int iCtx, Pmd pmd, int hChan)
             r._eErr = 2;
             break;
         }
-        pc->_mpLoad[pc->_cLoad++] = {hChan, static_cast<const PioRead*>(puc)->_uReg};
+        pc->_mpLoad[pc->_cLoad++] = {hChan, static_cast<const PioRead*>(puc)->_uReg, pmd};
         if (pc->_cLoad == 1)
             pc->startLoad(pc->_mpLoad[0].uReg);
-        fAnswer = false;
-        break;
+        return 0;
     case ePioWait:
         if (!fits(sizeof(PioWait))) {
             r._eErr = 2;
@@ -235,10 +236,12 @@ int PioCard::interrupt(int iCtx)
             r._uReg = _mpLoad[0].uReg;
             r._uVal = uVal;
             int hChan = _mpLoad[0].hChan;
+            Pmd pmd = _mpLoad[0].pmd;
             std::memmove(_mpLoad, _mpLoad + 1, sizeof(Load) * static_cast<size_t>(--_cLoad));
             if (_cLoad > 0)
                 startLoad(_mpLoad[0].uReg);
             answer(iCtx, hChan, r);
+            _mpcn[hChan].releaseDown(iCtx, pmd);
         }
     }
     if (uStat & S5920Board::fStatEvent) {

@@ -8,7 +8,8 @@
 // Requests and their answer PioResp:
 //   PioWrite (reg, val)  stores val in the board register: answered at once
 //   PioRead (reg)        loads the board register: answered at the board's
-//                        interrupt that reports the load done
+//                        interrupt that reports the load done; its down
+//                        buffer is held until then
 //   PioWait (cTicks)     answered at the cTicks-th timer step from now
 //   PioEcho + data       answered at once with the same data
 // A board event (S5920Board::raiseEvent) is sent up channel 0 as PioEvent.

@@ -131,10 +131,10 @@ TEST_F(PciBusTest, StartCarriesPortsInterruptAndExtrasInOrder)
     const CM_PARTIAL_RESOURCE_DESCRIPTOR* p = g_started.mpprd.data();
     EXPECT_EQ(p[0].Type, CmResourceTypePort);
     EXPECT_EQ(p[0].Flags, CM_RESOURCE_PORT_IO);
-    EXPECT_EQ(p[0].u.Port.Start.QuadPart, d.ioBase(0));
+    EXPECT_EQ(static_cast<LONGLONG>(p[0].u.Port.Start.QuadPart), d.ioBase(0));
     EXPECT_EQ(p[0].u.Port.Length, S5920Board::cbOperation);
     EXPECT_EQ(p[1].Type, CmResourceTypePort);
-    EXPECT_EQ(p[1].u.Port.Start.QuadPart, d.ioBase(1));
+    EXPECT_EQ(static_cast<LONGLONG>(p[1].u.Port.Start.QuadPart), d.ioBase(1));
     EXPECT_EQ(p[1].u.Port.Length, S5920Board::cbAddOn);
     EXPECT_EQ(d.ioBase(0) % 128, 0) << "a range is aligned to its size";
     EXPECT_GE(d.ioBase(1), d.ioBase(0) + 128);
@@ -154,7 +154,7 @@ TEST_F(PciBusTest, OmittedRegionsNoInterruptAndNoList)
     props.fInterrupt = false;
     pcistub::PciDevice& d = w.plugPci(board, props);
     ASSERT_EQ(g_started.mpprd.size(), 1u);
-    EXPECT_EQ(g_started.mpprd[0].u.Port.Start.QuadPart, d.ioBase(1));
+    EXPECT_EQ(static_cast<LONGLONG>(g_started.mpprd[0].u.Port.Start.QuadPart), d.ioBase(1));
     pcistub::PciProps none;
     none.fNoResources = true;
     w.plugPci(other, none);
