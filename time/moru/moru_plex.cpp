@@ -36,6 +36,14 @@ bool MoruPlex::run(Func* ptf)
     TaskFunc::run(ptf);
     sigUp(0, _puc, 0);
     KVdepYek100::runio(_pucIo);
+    // The pump receives once after each round of sends. A sample of two
+    // FIFOs waits for a second answer with nothing left to send: a
+    // transport with a receive armed brings it here, one receive at a time.
+    while (_fRun && _pucIo->isGood() && _pucIo->pdb() && !_pucIo->isYkuUser()) {
+        if (_pucIo->sigRecv().isFail())
+            break;
+        KVdepYek100::runio(_pucIo);
+    }
     if (!_fRun)
         return true;
     // The pump stopped before the Func reported its end: take it off the

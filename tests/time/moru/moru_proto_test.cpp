@@ -136,7 +136,8 @@ TEST(MoruMessages, ViewsAcceptTheirTypes)
     for (const View& v : mp) {
         for (int e = 0; e <= 12; ++e) {
             YekControlBuf ucb;
-            ucb = YekControl(e, 24);
+            ucb._eType = static_cast<uint32_t>(e);
+            ucb._size = 24;
             bool fWant = std::find(v.mpe.begin(), v.mpe.end(), e) != v.mpe.end();
             EXPECT_EQ(v.pf(&ucb), fWant) << v.sz << " of type " << e;
         }

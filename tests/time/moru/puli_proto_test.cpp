@@ -105,7 +105,8 @@ TEST(PuliMessages, Views)
 {
     for (int e = 0; e <= 12; ++e) {
         YekControlBuf ucb;
-        ucb = YekControl(e, 16);
+        ucb._eType = static_cast<uint32_t>(e);
+        ucb._size = 16;
         EXPECT_EQ(pPuliPulseConfig(&ucb) != nullptr, e == 4) << e;
         EXPECT_EQ(pPuliSetTimer(&ucb) != nullptr, e == 5) << e;
         EXPECT_EQ(pPuliInit(&ucb) != nullptr, e == 6) << e;
