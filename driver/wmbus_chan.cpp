@@ -131,7 +131,7 @@ void ChanBus::putDown(int iCtx)
     WmMdl& mdd = mdl(iRecDd);
     // A message that does not fit a message buffer fails before a buffer is
     // taken, so that no buffer is lost to the channel.
-    if (mcd.cb() > YekControlBuf::cbRoom || mdd.cb() > KVdepYek100::__SZ_DATA_MAX) {
+    if (mcd.cb() > YekControlBuf::cbRoom || mdd.cb() > KVdepYek100::SZ_DATA_MAX) {
         pca()->log(fWmErr, "putdown[%d] too large: ctrl=%u data=%u", static_cast<int>(iChan()), mcd.cb(), mdd.cb());
         finish(STATUS_UNSUCCESSFUL);
         return;

@@ -101,7 +101,7 @@ int TaskFunc::takeWaits(int iCtx, const TaskFlags& fCtl)
         }
     }
     for (int i = 0; i < 2; ++i) {
-        if (fCtl.isCanput(i) && (pmu(i, 0) || pcn(i)->allocUp(__SZ_DATA_MAX)))
+        if (fCtl.isCanput(i) && (pmu(i, 0) || pcn(i)->allocUp(SZ_DATA_MAX)))
             fSync |= TaskFlags::fCanput(i);
     }
     return fSync;
@@ -199,7 +199,7 @@ TaskFunc::Func* TaskFunc::drop(int iCtx)
         releaseHeld(iCtx, i);
         // An up buffer stays lent to the task; the next Func writes it afresh.
         if (Pmu pmuHeld = pmu(i, 0))
-            pmuHeld->pup()->setLimit(__SZ_DATA_MAX);
+            pmuHeld->pup()->setLimit(SZ_DATA_MAX);
     }
     --_cRec;
     return ptf;

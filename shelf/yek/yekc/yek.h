@@ -100,8 +100,9 @@ public:
 static_assert(sizeof(YekControl) == 8, "the control header adds no fields");
 static_assert(sizeof(YekControlBuf) == 136, "a control buffer is the header and 128 bytes");
 
-// Size of the data area of every message buffer.
-const size_t __SZ_DATA_MAX = 512;
+// Size of the data area of every message buffer. Assertion texts spell it
+// __SZ_DATA_MAX, the name it had when those texts were fixed.
+const size_t SZ_DATA_MAX = 512;
 
 // A cursor over a byte area it does not own. Only the limit setters check
 // bounds: they keep the data limit inside the area.

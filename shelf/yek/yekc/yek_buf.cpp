@@ -42,7 +42,7 @@ size_t getbuf(std::streambuf* psb, YekBuf* pug)
 
 size_t getbuf(char* pchBase, size_t sMax, YekBuf* pug)
 {
-    size_t cMax = std::min(sMax, __SZ_DATA_MAX);
+    size_t cMax = std::min(sMax, SZ_DATA_MAX);
     size_t c = 0;
     while (c < cMax && pug->sgetc() != -1)
         pchBase[c++] = static_cast<char>(pug->sbumpc_checked());
@@ -51,7 +51,7 @@ size_t getbuf(char* pchBase, size_t sMax, YekBuf* pug)
 
 size_t putbuf(YekBuf* pup, const std::string& sg)
 {
-    size_t cMax = std::min(sg.size(), __SZ_DATA_MAX);
+    size_t cMax = std::min(sg.size(), SZ_DATA_MAX);
     for (size_t k = 0; k < cMax; ++k) {
         FEX_ASSERT(pup->canput(), "pup->canput()", szSrc, 96);
         pup->sputc(sg[k]);
@@ -61,7 +61,7 @@ size_t putbuf(YekBuf* pup, const std::string& sg)
 
 size_t putbuf(YekBuf* pup, const char* pchBase, size_t s)
 {
-    size_t cMax = std::min(s, __SZ_DATA_MAX);
+    size_t cMax = std::min(s, SZ_DATA_MAX);
     for (size_t k = 0; k < cMax; ++k) {
         FEX_ASSERT(pup->canput(), "pup->canput()", szSrc, 116);
         pup->sputc(pchBase[k]);

@@ -100,7 +100,7 @@ Pmu YekChannel::allocUp(size_t sDataMax)
     Link* pl = _cnYkuPool.tail();
     if (!pl)
         return nullptr;
-    FEX_ASSERT(sDataMax <= __SZ_DATA_MAX, "sDataMax <= __SZ_DATA_MAX", szSrc, 79);
+    FEX_ASSERT(sDataMax <= SZ_DATA_MAX, "sDataMax <= __SZ_DATA_MAX", szSrc, 79);
     _cnYkuDriver.import(pl);
     YekMsgBuf* pmb = pmbOf(pl);
     pmb->setLimit(sDataMax);

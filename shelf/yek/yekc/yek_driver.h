@@ -54,7 +54,7 @@ class YEKC_API YekMsgBuf : public YekMsg, public YekBuf, public YekControlBuf {
 public:
     YekMsgBuf();
 
-    char _mpchData[__SZ_DATA_MAX];
+    char _mpchData[SZ_DATA_MAX];
 };
 
 // The control header, a blank, the cursor's address and a line end.

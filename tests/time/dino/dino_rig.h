@@ -94,7 +94,7 @@ inline Request requestOf(KVdepYek100::Pmd pm)
 inline void fill(KVdepYek100::YekMsgBuf* pmb, const Answer& a)
 {
     static_cast<YekControlBuf&>(*pmb) = a.ucb;
-    pmb->setLimit(KVdepYek100::__SZ_DATA_MAX);
+    pmb->setLimit(KVdepYek100::SZ_DATA_MAX);
     KVdepYek100::putbuf(pmb, a.sgData);
 }
 
@@ -118,7 +118,7 @@ public:
             pcn->releaseDown(iCtx, pm);
             if (a.fSilent)
                 continue;
-            KVdepYek100::Pmu pmu = pcn->allocUp(KVdepYek100::__SZ_DATA_MAX);
+            KVdepYek100::Pmu pmu = pcn->allocUp(KVdepYek100::SZ_DATA_MAX);
             fill(YekChannel::pmbOf(pmu), a);
             pcn->putUp(iCtx, pmu, true);
         }

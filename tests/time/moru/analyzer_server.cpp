@@ -132,7 +132,7 @@ bool fill(const YekProto* pup, YekMsgBuf* pmb, const WireMsg& a)
     xunmarsh(xi, static_cast<YekControl&>(ucb));
     if (xi.isGood())
         pup->unmarsh(xi, ucb, &ucb);
-    pmb->setLimit(__SZ_DATA_MAX);
+    pmb->setLimit(SZ_DATA_MAX);
     putbuf(pmb, a.sgData);
     return xi.isGood() && sb.in_avail() == 0;
 }
@@ -181,7 +181,7 @@ void InprocAnalyzer::sigUp(int iCtx, YekChannel*, int)
 void InprocAnalyzer::flush(int iCtx)
 {
     while (_pcn && !_dqAnswer.empty()) {
-        Pmu pmu = _pcn->allocUp(__SZ_DATA_MAX);
+        Pmu pmu = _pcn->allocUp(SZ_DATA_MAX);
         if (!pmu)
             return;
         WireMsg a = _dqAnswer.front();

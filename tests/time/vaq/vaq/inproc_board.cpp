@@ -87,7 +87,7 @@ void InprocBoard::sigUp(int iCtx, YekChannel*, int)
 void InprocBoard::flush(int iCtx)
 {
     while (_pcn && !_dqReply.empty()) {
-        Pmu pmu = _pcn->allocUp(__SZ_DATA_MAX);
+        Pmu pmu = _pcn->allocUp(SZ_DATA_MAX);
         if (!pmu)
             return;
         YekMsgBuf* pmb = YekChannel::pmbOf(pmu);
