@@ -11,4 +11,6 @@ jobs=$(nproc 2>/dev/null || echo 4)
 dir=${KV_BUILD_DIR:-build}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$dir" -j "$jobs" --target hixburst > /dev/null
-exec "$dir/bin/hixburst" "$@"
+# Windows always sets USERPROFILE, where the burst library looks for its log
+# file "kvdiag.log"; here the home folder plays that part.
+USERPROFILE=${USERPROFILE:-${HOME:-/}} exec "$dir/bin/hixburst" "$@"
