@@ -13,4 +13,6 @@ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$dir" -j "$jobs" --target hixburst > /dev/null
 # Windows always sets USERPROFILE, where the burst library looks for its log
 # file "kvdiag.log"; here the home folder plays that part.
-USERPROFILE=${USERPROFILE:-${HOME:-/}} exec "$dir/bin/hixburst" "$@"
+USERPROFILE=${USERPROFILE:-${HOME:-/}}
+export USERPROFILE
+exec "$dir/bin/hixburst" "$@"
