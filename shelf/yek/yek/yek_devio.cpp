@@ -1,61 +1,22 @@
 // The device channel over the Win32 device calls.
 #include "yek_devio.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include "fexassert.h"
-#include "yek_devif.h"
+#include "yek_drvchan.h"
 
 namespace KVdepYek100 {
 
 static const char szSrc[] = "uc_d";
 
-namespace {
-
-// The block of one request: every record not set stays zero, so the driver
-// never sees an uninitialised pointer.
-BOOL ioctl(HANDLE h, DWORD dwCode, YekIoc* pioc)
-{
-    DWORD cb = 0;
-    return DeviceIoControl(h, dwCode, pioc, sizeof(YekIoc), pioc, sizeof(YekIoc), &cb, nullptr);
-}
-
-YekMemStruct record(const char* pchBase, size_t c)
-{
-    // The driver only reads the down records: the const_cast hands over the
-    // caller's constant bytes without copying them.
-    char* pch = const_cast<char*>(pchBase);
-    return YekMemStruct{pch + c, pch + c, pch};
-}
-
-}  // namespace
+static_assert(YekChanDevio::cchPath == cchDrvChanPath, "the path room of every driver channel");
 
 YekChanDevio::YekChanDevio(const YekProto* pup, const char* szDev, const char* szChan)
     : YekChanUser(pup), _h(nullptr)
 {
-    char szPath[cchPath];
-    int cch = -1;
-    if (szDev && szChan && pup->szName())
-        cch = std::snprintf(szPath, sizeof szPath, szYekChanPathFmt, szDev, pup->szName(), szChan);
-    if (cch < 0 || static_cast<size_t>(cch) >= sizeof szPath) {
-        // A path that does not fit is not cut short: that would open another device.
-        _h = INVALID_HANDLE_VALUE;
-        setBad("can't open", cch < 0 ? ERROR_INVALID_PARAMETER : ERROR_FILENAME_EXCED_RANGE, nullptr);
-        return;
-    }
-
-    _h = CreateFileA(szPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (_h == INVALID_HANDLE_VALUE) {
-        setBad("can't open", static_cast<int>(GetLastError()), nullptr);
-        return;
-    }
-
-    // The signature with its terminating zero is the down data of the check.
-    YekIoc ioc{};
-    ioc._dd = record(pup->szProto(), std::strlen(pup->szProto()) + 1);
-    if (!ioctl(_h, IOCTL_YEK_PROCHK, &ioc)) {
-        setBad("DeviceIoControl(prochk) failed", static_cast<int>(GetLastError()), nullptr);
+    const DrvChanOpen o = openDrvChannel(pup, szDev, szChan);
+    _h = o.h;
+    if (o.szErr) {
+        setBad(o.szErr, o.iErr, nullptr);
         return;
     }
     setupRecv();
@@ -74,8 +35,8 @@ Failables& YekChanDevio::sigSendTransfer()
         return *this;
     YekIoc ioc{};
     ioc._cd = pub()->puc()->yk();
-    ioc._dd = record(pub()->pchBase(), pub()->cDone());
-    if (!ioctl(_h, IOCTL_YEK_PUT, &ioc))
+    ioc._dd = drvDownRecord(pub()->pchBase(), pub()->cDone());
+    if (!drvIoctl(_h, IOCTL_YEK_PUT, &ioc))
         setBad("DeviceIoControl(put) failed", static_cast<int>(GetLastError()), nullptr);
     return *this;
 }
@@ -88,7 +49,7 @@ Failables& YekChanDevio::sigRecvTransfer()
     YekIoc ioc{};
     ioc._cu = pdb()->ykBuf();
     ioc._du = YekData(pdb()->pchBase(), pdb()->cMax());
-    if (!ioctl(_h, IOCTL_YEK_GET, &ioc)) {
+    if (!drvIoctl(_h, IOCTL_YEK_GET, &ioc)) {
         setBad("DeviceIoControl(get) failed", static_cast<int>(GetLastError()), nullptr);
         return *this;
     }

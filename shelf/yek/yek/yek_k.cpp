@@ -1,30 +1,16 @@
 // The kernel call, its factory and the "kernel" implementation.
 #include "yek_call.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "kv_crt.h"
-#include "yek_devif.h"
+#include "yek_drvchan.h"
 
 namespace KVdepYek100 {
 
+static_assert(YekKernel::cchPath == cchDrvChanPath, "the path room of every driver channel");
+
 namespace {
-
-BOOL ioctl(HANDLE h, DWORD dwCode, YekIoc* pioc)
-{
-    DWORD cb = 0;
-    return DeviceIoControl(h, dwCode, pioc, sizeof(YekIoc), pioc, sizeof(YekIoc), &cb, nullptr);
-}
-
-// The driver only reads the down records: the const_cast hands over the
-// caller's constant bytes without copying them.
-YekMemStruct record(const char* pchBase, size_t c)
-{
-    char* pch = const_cast<char*>(pchBase);
-    return YekMemStruct{pch + c, pch + c, pch};
-}
 
 YekMemStruct dataRecord(const YekData* pud)
 {
@@ -42,28 +28,10 @@ void takeCount(YekData* pud, const YekMemStruct& mReturned)
 
 YekKernel::YekKernel(const YekProto* pup, const char* szDev, const char* szChan) : YekCall(pup), _h(nullptr)
 {
-    char szPath[cchPath];
-    int cch = -1;
-    if (pup && pup->szName() && szDev && szChan)
-        cch = std::snprintf(szPath, sizeof szPath, szYekChanPathFmt, szDev, pup->szName(), szChan);
-    if (cch < 0 || static_cast<size_t>(cch) >= sizeof szPath) {
-        // A path that does not fit is not cut short: that would open another device.
-        _h = INVALID_HANDLE_VALUE;
-        setFailed("can't open", cch < 0 ? ERROR_INVALID_PARAMETER : ERROR_FILENAME_EXCED_RANGE);
-        return;
-    }
-
-    _h = CreateFileA(szPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (_h == INVALID_HANDLE_VALUE) {
-        setFailed("can't open", static_cast<int>(GetLastError()));
-        return;
-    }
-
-    // The signature with its terminating zero is the down data of the check.
-    YekIoc ioc{};
-    ioc._dd = record(pup->szProto(), std::strlen(pup->szProto()) + 1);
-    if (!ioctl(_h, IOCTL_YEK_PROCHK, &ioc))
-        setFailed("DeviceIoControl(prochk) failed", static_cast<int>(GetLastError()));
+    const DrvChanOpen o = openDrvChannel(pup, szDev, szChan);
+    _h = o.h;
+    if (o.szErr)
+        setFailed(o.szErr, o.iErr);
 }
 
 YekKernel::~YekKernel()
@@ -79,7 +47,7 @@ Failables& YekKernel::putMsg(const YekControl* puc, const YekData* pud)
     YekIoc ioc{};
     ioc._cd = puc->yk();
     ioc._dd = dataRecord(pud);
-    if (!ioctl(_h, IOCTL_YEK_PUT, &ioc))
+    if (!drvIoctl(_h, IOCTL_YEK_PUT, &ioc))
         setFailed("DeviceIoControl(put) failed", static_cast<int>(GetLastError()));
     return *this;
 }
@@ -93,7 +61,7 @@ Failables& YekKernel::getMsg(YekControlBuf* puc, YekData* pud)
     YekIoc ioc{};
     ioc._cu = puc->ykBuf();
     ioc._du = dataRecord(pud);
-    if (!ioctl(_h, IOCTL_YEK_GET, &ioc)) {
+    if (!drvIoctl(_h, IOCTL_YEK_GET, &ioc)) {
         setFailed("DeviceIoControl(get) failed", static_cast<int>(GetLastError()));
         return *this;
     }
@@ -110,7 +78,7 @@ Failables& YekKernel::xchMsg(const YekControl* pucd, const YekData* pudd, YekCon
     ioc._dd = dataRecord(pudd);
     ioc._cu = pucu->ykBuf();
     ioc._du = dataRecord(pudu);
-    if (!ioctl(_h, IOCTL_YEK_XCH, &ioc)) {
+    if (!drvIoctl(_h, IOCTL_YEK_XCH, &ioc)) {
         setFailed("DeviceIoControl(xch) failed", static_cast<int>(GetLastError()));
         return *this;
     }
