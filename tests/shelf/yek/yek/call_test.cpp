@@ -1,8 +1,7 @@
 // The call objects against a small driver of the device interface, and the
 // factories that make them.
-#include "devio_testdrv.h"
+#include "drvchan_fixture.h"
 #include "yek_call.h"
-#include "yek_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -14,50 +13,7 @@ using namespace devio_test;
 
 namespace {
 
-const char szDev[] = "\\\\.\\ZEDOZ_EVU_0";
-const std::string sgServerSig = std::string(testProto().szProto()) + "(/Int1:u_int/)";
-
-bool isZero(const YekMemStruct& m)
-{
-    return !m._pchBase && !m._pchLimBuf && !m._pchLimDat;
-}
-
-std::string bytesOf(const YekControl& uc)
-{
-    return std::string(reinterpret_cast<const char*>(&uc), uc.size());
-}
-
-struct CallTest : ::testing::Test {
-    kstub::Kernel k;
-    TestBoardDriver& drv = TestBoardDriver::the();
-
-    CallTest() { load(sgServerSig); }
-    ~CallTest() override { k.unloadDriver("devtest"); }
-
-    void reload(const std::string& sgSig)
-    {
-        k.unloadDriver("devtest");
-        for (PDEVICE_OBJECT pdo : k.pnp().pdos())
-            k.pnp().deletePdo(pdo);
-        load(sgSig);
-    }
-    void load(const std::string& sgSig)
-    {
-        drv.reset({DrvProto{"tst", sgSig}});
-        EXPECT_EQ(k.loadDriver(DriverEntry, "devtest"), STATUS_SUCCESS);
-        k.pnp().createPdo(kstub::PdoProps{});
-        k.clearIoLog();
-    }
-    // The board answers every request with id + 1000 and the same data.
-    void echo()
-    {
-        drv.setOnPut([this](const Msg& m) {
-            TestMsg tm;
-            std::memcpy(&tm, m.sgCtrl.data(), std::min(m.sgCtrl.size(), sizeof tm));
-            drv.answer(m.iChan, TestMsg(tm._id + 1000), m.sgData);
-        });
-    }
-};
+typedef DrvChanTest CallTest;
 
 TEST_F(CallTest, OpenUsesThePathAndChecksTheSignature)
 {

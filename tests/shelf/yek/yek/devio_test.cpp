@@ -1,9 +1,8 @@
 // The device channel against a small driver of the device interface in the
 // stand-in kernel: the open and protocol check, the blocks of put and get,
 // the readable count of an answer, failed transfers and a get that waits.
-#include "devio_testdrv.h"
+#include "drvchan_fixture.h"
 #include "yek_devio.h"
-#include "yek_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -18,57 +17,13 @@ using namespace devio_test;
 
 namespace {
 
-const char szDev[] = "\\\\.\\ZEDOZ_EVU_0";
-// The driver's protocol extends the client's.
-const std::string sgServerSig = std::string(testProto().szProto()) + "(/Int1:u_int/)";
-
-bool isZero(const YekMemStruct& m)
-{
-    return !m._pchBase && !m._pchLimBuf && !m._pchLimDat;
-}
-
-std::string bytesOf(const YekControl& uc)
-{
-    return std::string(reinterpret_cast<const char*>(&uc), uc.size());
-}
-
-struct DevioTest : ::testing::Test {
-    kstub::Kernel k;
-    TestBoardDriver& drv = TestBoardDriver::the();
-
-    DevioTest() { load(sgServerSig); }
+struct DevioTest : DrvChanTest {
+    // The driver goes first: unloading it reports handles left open.
     ~DevioTest() override
     {
         k.unloadDriver("devtest");
         std::vector<std::string> mpsg = k.problems();
         EXPECT_TRUE(mpsg.empty()) << mpsg.front();
-    }
-
-    // A fresh driver and device, for the rows of a table.
-    void reload(const std::string& sgSig)
-    {
-        k.unloadDriver("devtest");
-        for (PDEVICE_OBJECT pdo : k.pnp().pdos())
-            k.pnp().deletePdo(pdo);
-        load(sgSig);
-    }
-
-    void load(const std::string& sgSig)
-    {
-        drv.reset({DrvProto{"tst", sgSig}});
-        EXPECT_EQ(k.loadDriver(DriverEntry, "devtest"), STATUS_SUCCESS);
-        k.pnp().createPdo(kstub::PdoProps{});
-        k.clearIoLog();
-    }
-
-    // The board answers every request with id + 1000 and the same data.
-    void echo()
-    {
-        drv.setOnPut([this](const Msg& m) {
-            TestMsg tm;
-            std::memcpy(&tm, m.sgCtrl.data(), std::min(m.sgCtrl.size(), sizeof tm));
-            drv.answer(m.iChan, TestMsg(tm._id + 1000), m.sgData);
-        });
     }
 };
 
