@@ -41,9 +41,6 @@ public:
 // Failures are failed (not bad) statuses with the system error code.
 class YEK_API YekKernel : public YekCall {
 public:
-    // Room for the path "<szDev>\<protocol>\<szChan>" with its terminating zero.
-    static constexpr size_t cchPath = 260;
-
     YekKernel(const YekProto* pup, const char* szDev, const char* szChan);
     // Closes the handle when the open got one.
     ~YekKernel() override;
@@ -58,9 +55,6 @@ public:
 
     // Null before the open, the invalid handle value after a failed open.
     HANDLE _h;
-
-private:
-    bool isOpen() const { return _h != nullptr && _h != INVALID_HANDLE_VALUE; }
 };
 
 // Makes call objects on one kind of channel.

@@ -8,8 +8,6 @@ namespace KVdepYek100 {
 
 static const char szSrc[] = "uc_d";
 
-static_assert(YekChanDevio::cchPath == cchDrvChanPath, "the path room of every driver channel");
-
 YekChanDevio::YekChanDevio(const YekProto* pup, const char* szDev, const char* szChan)
     : YekChanUser(pup), _h(nullptr)
 {
@@ -24,8 +22,7 @@ YekChanDevio::YekChanDevio(const YekProto* pup, const char* szDev, const char* s
 
 YekChanDevio::~YekChanDevio()
 {
-    if (isOpen())
-        CloseHandle(_h);
+    closeDrvChannel(_h);
 }
 
 Failables& YekChanDevio::sigSendTransfer()
@@ -53,10 +50,9 @@ Failables& YekChanDevio::sigRecvTransfer()
         setBad("DeviceIoControl(get) failed", static_cast<int>(GetLastError()), nullptr);
         return *this;
     }
-    // The count is measured against the buffer's own base, and setSize keeps
-    // it inside the 512-byte data area whatever the driver wrote back.
-    YekMemStruct m{nullptr, ioc._du._pchLimDat, pdb()->pchBase()};
-    pdb()->setSize(m);
+    // setSize keeps the count inside the 512-byte data area whatever the
+    // driver wrote back.
+    pdb()->setSize(drvAnswerRecord(pdb()->pchBase(), ioc._du));
     return *this;
 }
 

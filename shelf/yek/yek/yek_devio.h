@@ -13,9 +13,6 @@ namespace KVdepYek100 {
 
 class YEK_API YekChanDevio : public YekChanUser {
 public:
-    // Room for the path "<szDev>\<protocol>\<szChan>" with its terminating zero.
-    static const size_t cchPath = 260;
-
     // Opens the driver channel and checks that its protocol begins with pup's
     // signature; the outcome is the channel's status (bad on any failure).
     YekChanDevio(const YekProto* pup, const char* szDev, const char* szChan);
@@ -38,9 +35,6 @@ public:
 
     // Null before the open, the invalid handle value after a failed open.
     HANDLE _h;
-
-private:
-    bool isOpen() const { return _h != nullptr && _h != INVALID_HANDLE_VALUE; }
 };
 typedef YekChanDevio ChanDevio;
 

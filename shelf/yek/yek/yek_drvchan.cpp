@@ -20,6 +20,17 @@ YekMemStruct drvDownRecord(const char* pchBase, size_t c)
     return YekMemStruct{pch + c, pch + c, pch};
 }
 
+YekMemStruct drvAnswerRecord(const char* pchBase, const YekMemStruct& duReturned)
+{
+    return YekMemStruct{nullptr, duReturned._pchLimDat, const_cast<char*>(pchBase)};
+}
+
+void closeDrvChannel(HANDLE h)
+{
+    if (h != nullptr && h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+}
+
 DrvChanOpen openDrvChannel(const YekProto* pup, const char* szDev, const char* szChan)
 {
     char szPath[cchDrvChanPath];

@@ -35,4 +35,13 @@ BOOL drvIoctl(HANDLE h, DWORD dwCode, YekIoc* pioc);
 // A down record of the c bytes at pchBase.
 YekMemStruct drvDownRecord(const char* pchBase, size_t c);
 
+// The answer's data in the area at pchBase, whose get request the driver
+// wrote duReturned back into: the count runs from the caller's own base to
+// the returned data limit (nothing when the limit is below the base), so a
+// base the driver changed does not move it.
+YekMemStruct drvAnswerRecord(const char* pchBase, const YekMemStruct& duReturned);
+
+// Closes the handle of an open that got one; a null or invalid handle stays.
+void closeDrvChannel(HANDLE h);
+
 }  // namespace KVdepYek100

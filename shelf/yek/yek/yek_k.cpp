@@ -8,8 +8,6 @@
 
 namespace KVdepYek100 {
 
-static_assert(YekKernel::cchPath == cchDrvChanPath, "the path room of every driver channel");
-
 namespace {
 
 YekMemStruct dataRecord(const YekData* pud)
@@ -17,11 +15,11 @@ YekMemStruct dataRecord(const YekData* pud)
     return pud ? static_cast<YekMemStruct>(*pud) : YekMemStruct{nullptr, nullptr, nullptr};
 }
 
-// The answer's byte count, measured from the caller's own base.
-void takeCount(YekData* pud, const YekMemStruct& mReturned)
+// The answer's byte count, kept inside the caller's area.
+void takeCount(YekData* pud, const YekMemStruct& duReturned)
 {
     if (pud)
-        pud->setSize(YekMemStruct{nullptr, mReturned._pchLimDat, pud->_pchBase});
+        pud->setSize(drvAnswerRecord(pud->_pchBase, duReturned));
 }
 
 }  // namespace
@@ -36,8 +34,7 @@ YekKernel::YekKernel(const YekProto* pup, const char* szDev, const char* szChan)
 
 YekKernel::~YekKernel()
 {
-    if (isOpen())
-        CloseHandle(_h);
+    closeDrvChannel(_h);
 }
 
 Failables& YekKernel::putMsg(const YekControl* puc, const YekData* pud)
