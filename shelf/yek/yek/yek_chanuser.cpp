@@ -2,6 +2,7 @@
 #include "yek_user.h"
 
 #include "fexassert.h"
+#include "yek_ownbufs.h"
 
 namespace KVdepYek100 {
 
@@ -9,10 +10,7 @@ static const char szSrc[] = "yek_user";
 
 YekChanUser::YekChanUser(const YekProto* pup) : YekChannel(pup), _pub(nullptr), _pdb(nullptr)
 {
-    for (int k = 0; k < 4; ++k)
-        initPoolDown(new YekMsgBuf);
-    for (int k = 0; k < 4; ++k)
-        initPoolUp(new YekMsgBuf);
+    createOwnBufs(this);
 }
 
 YekChanUser::~YekChanUser()
@@ -23,8 +21,7 @@ YekChanUser::~YekChanUser()
 
 void YekChanUser::finiPool(Link* pli)
 {
-    if (pli)
-        delete pmbOf(pli);
+    deleteOwnBuf(pli);
 }
 
 void YekChanUser::sigGet(int)

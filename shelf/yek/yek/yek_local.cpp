@@ -2,6 +2,7 @@
 #include "yek_user.h"
 
 #include "fexassert.h"
+#include "yek_ownbufs.h"
 
 namespace KVdepYek100 {
 
@@ -55,10 +56,7 @@ bool moveDownUp(YekChannel* pucSend, YekChannel* pucRecv)
 
 YekChanLocal::YekChanLocal(const YekProto* pup) : YekChannel(pup), _pucPeer(nullptr)
 {
-    for (int k = 0; k < 4; ++k)
-        initPoolDown(new YekMsgBuf);
-    for (int k = 0; k < 4; ++k)
-        initPoolUp(new YekMsgBuf);
+    createOwnBufs(this);
 }
 
 YekChanLocal::~YekChanLocal()
@@ -69,8 +67,7 @@ YekChanLocal::~YekChanLocal()
 
 void YekChanLocal::finiPool(Link* pli)
 {
-    if (pli)
-        delete pmbOf(pli);
+    deleteOwnBuf(pli);
 }
 
 void YekChanLocal::sigGet(int iCtx)
