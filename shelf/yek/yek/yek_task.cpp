@@ -31,10 +31,8 @@ Time TaskFunc::Func::timestamp()
 TaskFunc::TaskFunc(TaskUser* ptm, int h, Channel* pcn0, Channel* pcn1, Func* ptf)
     : Task(ptm, h, pcn0, pcn1), _cRec(0), _ptfRet(nullptr)
 {
-    if (ptf) {
-        ptf->init(this);
-        _stfr.push(Frame(ptf));
-    }
+    if (ptf)
+        call(ptf);
 }
 
 TaskFunc::TaskFunc(TaskFunc&& tf) : Task(tf), _stfr(std::move(tf._stfr)), _cRec(tf._cRec), _ptfRet(tf._ptfRet)
@@ -55,8 +53,7 @@ void TaskFunc::run(Func* ptf)
 {
     FEX_ASSERT(ptf, "ptf", szSrc, 234);
     FEX_ASSERT(!isRunning(), "!isRunning()", szSrc, 235);
-    ptf->init(this);
-    _stfr.push(Frame(ptf));
+    call(ptf);
 }
 
 int TaskFunc::call(Func* ptf)
