@@ -70,15 +70,13 @@ PIRP newFileIrp(FileRec* pf, PDEVICE_OBJECT top, UCHAR major)
     return irp;
 }
 
-void finalClose(FileRec* pf)
+// Forgets a file and lets go of its device: the device is freed when it was
+// deleted and this was its last file, else a removal waiting for the last
+// close may go ahead.
+void releaseFile(FileRec* pf)
 {
     State& s = cur();
     PDEVICE_OBJECT dev = pf->fo.DeviceObject;
-    if (stackUsable(dev)) {
-        PDEVICE_OBJECT top = attachedTop(dev);
-        NTSTATUS st = callAndWait(top, newFileIrp(pf, top, IRP_MJ_CLOSE));
-        record(IRP_MJ_CLOSE, 0, st, pf->path);
-    }
     bool fFree = false;
     PDEVICE_OBJECT bottom = bottomOf(dev);
     {
@@ -91,6 +89,17 @@ void finalClose(FileRec* pf)
         freeDevice(dev);
     else
         afterLastClose(bottom);
+}
+
+void finalClose(FileRec* pf)
+{
+    PDEVICE_OBJECT dev = pf->fo.DeviceObject;
+    if (stackUsable(dev)) {
+        PDEVICE_OBJECT top = attachedTop(dev);
+        NTSTATUS st = callAndWait(top, newFileIrp(pf, top, IRP_MJ_CLOSE));
+        record(IRP_MJ_CLOSE, 0, st, pf->path);
+    }
+    releaseFile(pf);
 }
 
 // Sends a request of an open file and waits for it; the file stays
@@ -232,18 +241,7 @@ NTSTATUS create(const char* path, HANDLE* ph, ULONG flags)
     sl->Parameters.Create.ShareAccess = 3;
     NTSTATUS st = callAndWait(top, irp);
     if (!NT_SUCCESS(st)) {
-        bool fFree;
-        PDEVICE_OBJECT bottom = bottomOf(dev);
-        {
-            std::lock_guard<std::recursive_mutex> lk(s.mtx);
-            s.files.erase(pf);
-            fFree = --dev->Info->cRef == 0 && dev->Info->fDeleted;
-        }
-        delete pf;
-        if (fFree)
-            freeDevice(dev);
-        else
-            afterLastClose(bottom);
+        releaseFile(pf);
         return done(st);
     }
     {
