@@ -1,7 +1,5 @@
 // The user-mode side of the I/O manager: opens by path, device control,
 // read, close (cleanup, then close when no request is in flight) and cancel.
-#include <cstdlib>
-
 #include "state.h"
 
 using namespace kstub;
@@ -285,15 +283,8 @@ NTSTATUS ioctl(HANDLE h, ULONG code, PVOID in, ULONG cbIn, PVOID out, ULONG cbOu
         irp->UserBuffer = out;
     } else {
         ULONG cb = cbIn > cbOut ? cbIn : cbOut;
-        if (cb) {
-            void* p = std::calloc(1, cb);
-            if (in && cbIn)
-                std::memcpy(p, in, cbIn);
-            irp->AssociatedIrp.SystemBuffer = p;
-            irp->IoManager->pvSystemBuffer = p;
-            irp->IoManager->pvCopyBack = out;
-            irp->IoManager->cbCopyBack = out ? cbOut : 0;
-        }
+        if (cb)
+            giveSystemBuffer(irp, cb, in, cbIn, out, cbOut);
         irp->UserBuffer = out;
     }
     bool fClose = false;
@@ -320,13 +311,8 @@ NTSTATUS read(HANDLE h, PVOID buf, ULONG cb, ULONG_PTR* pInfo)
     PIRP irp = newFileIrp(pf, top, IRP_MJ_READ);
     PIO_STACK_LOCATION sl = IoGetNextIrpStackLocation(irp);
     sl->Parameters.Read.Length = cb;
-    if (top->Flags & DO_BUFFERED_IO) {
-        void* p = std::calloc(1, cb ? cb : 1);
-        irp->AssociatedIrp.SystemBuffer = p;
-        irp->IoManager->pvSystemBuffer = p;
-        irp->IoManager->pvCopyBack = buf;
-        irp->IoManager->cbCopyBack = cb;
-    }
+    if (top->Flags & DO_BUFFERED_IO)
+        giveSystemBuffer(irp, cb ? cb : 1, nullptr, 0, buf, cb);
     irp->UserBuffer = buf;
     bool fClose = false;
     NTSTATUS st = submit(pf, irp, top, pInfo, &fClose);

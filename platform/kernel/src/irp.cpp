@@ -1,6 +1,7 @@
 // Requests: allocation, passing down, completion with completion routines,
 // cancellation, and the requests the I/O manager builds and waits for.
 #include <cstdlib>
+#include <cstring>
 
 #include "state.h"
 
@@ -30,6 +31,17 @@ PIRP allocIrp(CCHAR stackSize, KvIrpPrivate::Kind kind)
     std::lock_guard<std::mutex> lk(s.objMtx);
     s.irps.insert(irp);
     return irp;
+}
+
+void giveSystemBuffer(PIRP irp, ULONG cb, const void* in, ULONG cbIn, PVOID out, ULONG cbOut)
+{
+    void* p = std::calloc(1, cb);
+    if (in && cbIn)
+        std::memcpy(p, in, cbIn);
+    irp->AssociatedIrp.SystemBuffer = p;
+    irp->IoManager->pvSystemBuffer = p;
+    irp->IoManager->pvCopyBack = out;
+    irp->IoManager->cbCopyBack = cbOut;
 }
 
 void freeIrp(PIRP irp)
@@ -112,15 +124,8 @@ PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObj
     switch (METHOD_FROM_CTL_CODE(IoControlCode)) {
     case METHOD_BUFFERED: {
         ULONG cb = InputBufferLength > OutputBufferLength ? InputBufferLength : OutputBufferLength;
-        if (cb) {
-            void* p = std::calloc(1, cb);
-            if (InputBuffer && InputBufferLength)
-                std::memcpy(p, InputBuffer, InputBufferLength);
-            irp->AssociatedIrp.SystemBuffer = p;
-            irp->IoManager->pvSystemBuffer = p;
-            irp->IoManager->pvCopyBack = OutputBuffer;
-            irp->IoManager->cbCopyBack = OutputBufferLength;
-        }
+        if (cb)
+            giveSystemBuffer(irp, cb, InputBuffer, InputBufferLength, OutputBuffer, OutputBufferLength);
         break;
     }
     default:

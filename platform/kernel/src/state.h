@@ -222,6 +222,9 @@ std::string narrowUs(PCUNICODE_STRING pus);
 // Requests of the I/O manager.
 PIRP allocIrp(CCHAR stackSize, KvIrpPrivate::Kind kind);
 void freeIrp(PIRP irp);
+// Gives a request a zeroed system buffer of cb bytes holding the cbIn bytes
+// of in; at completion up to cbOut bytes go back to out (none when null).
+void giveSystemBuffer(PIRP irp, ULONG cb, const void* in, ULONG cbIn, PVOID out, ULONG cbOut);
 // Sends a waited request to the device and waits for its completion; frees
 // it; returns its final status and information.
 NTSTATUS callAndWait(PDEVICE_OBJECT dev, PIRP irp, ULONG_PTR* pInfo = nullptr);
