@@ -226,9 +226,7 @@ NTSTATUS create(const char* path, HANDLE* ph, ULONG flags)
         pf->fo.Size = sizeof(FILE_OBJECT);
         pf->fo.DeviceObject = dev;
         pf->fo.Flags = pf->fSync ? FO_SYNCHRONOUS_IO : 0;
-        pf->fo.FileName.Buffer = pf->name.empty() ? nullptr : &pf->name[0];
-        pf->fo.FileName.Length = USHORT(pf->name.size() * 2);
-        pf->fo.FileName.MaximumLength = USHORT(pf->name.size() * 2);
+        pf->fo.FileName = countedView(pf->name);
         ++dev->Info->cRef;
         s.files.insert(pf);
         pf->cInFlight = 1;

@@ -82,15 +82,6 @@ NTSTATUS pdoInternal(PDEVICE_OBJECT dev, PIRP irp)
     return pn->pbus->internalDeviceControl(dev, irp);
 }
 
-UNICODE_STRING us(std::u16string& s)
-{
-    UNICODE_STRING u;
-    u.Buffer = s.empty() ? nullptr : &s[0];
-    u.Length = USHORT(s.size() * 2);
-    u.MaximumLength = USHORT(s.size() * 2);
-    return u;
-}
-
 DriverRec* driverFor(State& s, DevNode* pn)
 {
     std::lock_guard<std::recursive_mutex> lk(s.mtx);
@@ -245,7 +236,7 @@ PDEVICE_OBJECT Pnp::createPdo(const PdoProps& props, BusDevice* pbus)
     if (pn->props.name.empty())
         pn->props.name = "\\Device\\KVPDO-" + std::to_string(n);
     std::u16string wname = widen(pn->props.name);
-    UNICODE_STRING uname = us(wname);
+    UNICODE_STRING uname = countedView(wname);
     PDEVICE_OBJECT pdo = nullptr;
     NTSTATUS st = IoCreateDevice(_s.pBusDriver, 0, &uname, FILE_DEVICE_BUS_EXTENDER,
                                  FILE_DEVICE_SECURE_OPEN, FALSE, &pdo);
@@ -441,14 +432,14 @@ NTSTATUS loadWith(State& s, PDRIVER_INITIALIZE entry, const std::string& service
     rec->regPath = widen(servicePath(service));
     rec->drvName = widen("\\Driver\\" + service);
     rec->svcName = widen(service);
-    rec->usRegPath = us(rec->regPath);
+    rec->usRegPath = countedView(rec->regPath);
     auto* drv = new DRIVER_OBJECT{};
     drv->Type = 4;
     drv->Size = sizeof(DRIVER_OBJECT);
     drv->DriverExtension = new DRIVER_EXTENSION{};
     drv->DriverExtension->DriverObject = drv;
-    drv->DriverExtension->ServiceKeyName = us(rec->svcName);
-    drv->DriverName = us(rec->drvName);
+    drv->DriverExtension->ServiceKeyName = countedView(rec->svcName);
+    drv->DriverName = countedView(rec->drvName);
     drv->DriverInit = entry;
     for (auto& pfn : drv->MajorFunction)
         pfn = invalidRequest;

@@ -218,6 +218,8 @@ void poolFree(void* p);
 std::string upper(const std::string& s);
 std::string lower(const std::string& s);
 std::string narrowUs(PCUNICODE_STRING pus);
+// A counted string over s's characters (no terminator); valid while s is.
+UNICODE_STRING countedView(std::u16string& s);
 
 // Requests of the I/O manager.
 PIRP allocIrp(CCHAR stackSize, KvIrpPrivate::Kind kind);

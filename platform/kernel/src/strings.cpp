@@ -8,6 +8,19 @@ namespace {
 constexpr ULONG kTagString = 0x67727453;  // 'Strg'
 }
 
+namespace kstub::detail {
+
+UNICODE_STRING countedView(std::u16string& s)
+{
+    UNICODE_STRING u;
+    u.Buffer = s.empty() ? nullptr : &s[0];
+    u.Length = USHORT(s.size() * 2);
+    u.MaximumLength = USHORT(s.size() * 2);
+    return u;
+}
+
+}  // namespace kstub::detail
+
 VOID RtlInitUnicodeString(PUNICODE_STRING Destination, PCWSTR Source)
 {
     std::size_t n = 0;
