@@ -89,24 +89,22 @@ Report World::teardown()
         return r;
     _fTornDown = true;
     std::vector<std::string> notes;
-    for (usbstub::UsbDevice* d : _pbus->devices()) {
-        kstub::DevState s = _pk->pnp().state(d->pdo());
+    // A device the driver has added is removed before it is unplugged.
+    auto removeAdded = [&](PDEVICE_OBJECT pdo) {
+        kstub::DevState s = _pk->pnp().state(pdo);
         if (s == kstub::DevState::Added || s == kstub::DevState::Started || s == kstub::DevState::Stopped) {
-            NTSTATUS st = _pk->pnp().remove(d->pdo());
+            NTSTATUS st = _pk->pnp().remove(pdo);
             if (!NT_SUCCESS(st))
                 notes.push_back(kstub::formatString("removal of a device refused (0x%08X): handles open?",
                                                     unsigned(st)));
         }
+    };
+    for (usbstub::UsbDevice* d : _pbus->devices()) {
+        removeAdded(d->pdo());
         _pbus->unplug(*d);
     }
     for (pcistub::PciDevice* d : _ppci->devices()) {
-        kstub::DevState s = _pk->pnp().state(d->pdo());
-        if (s == kstub::DevState::Added || s == kstub::DevState::Started || s == kstub::DevState::Stopped) {
-            NTSTATUS st = _pk->pnp().remove(d->pdo());
-            if (!NT_SUCCESS(st))
-                notes.push_back(kstub::formatString("removal of a device refused (0x%08X): handles open?",
-                                                    unsigned(st)));
-        }
+        removeAdded(d->pdo());
         _ppci->unplug(*d);
     }
     _pk->unloadDriver(_service);
