@@ -14,6 +14,21 @@ BOOL fail(NTSTATUS st)
 
 bool isPseudo(HANDLE h) { return h == nullptr || h == INVALID_HANDLE_VALUE; }
 
+// The end of a device control or a read: the byte count and the overlapped
+// block get the request's outcome, then the status becomes the result.
+BOOL transferDone(NTSTATUS st, ULONG_PTR info, LPDWORD pcb, LPOVERLAPPED pov)
+{
+    if (pcb)
+        *pcb = DWORD(info);
+    if (pov) {
+        pov->Internal = ULONG_PTR(ULONG(st));
+        pov->InternalHigh = info;
+    }
+    if (!NT_SUCCESS(st))
+        return fail(st);
+    return TRUE;
+}
+
 }  // namespace
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
@@ -42,15 +57,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     ULONG_PTR info = 0;
     NTSTATUS st = kstub::io::ioctl(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
                                    nOutBufferSize, &info);
-    if (lpBytesReturned)
-        *lpBytesReturned = DWORD(info);
-    if (lpOverlapped) {
-        lpOverlapped->Internal = ULONG_PTR(ULONG(st));
-        lpOverlapped->InternalHigh = info;
-    }
-    if (!NT_SUCCESS(st))
-        return fail(st);
-    return TRUE;
+    return transferDone(st, info, lpBytesReturned, lpOverlapped);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
@@ -60,15 +67,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
         return fail(STATUS_INVALID_HANDLE);
     ULONG_PTR info = 0;
     NTSTATUS st = kstub::io::read(hFile, lpBuffer, nNumberOfBytesToRead, &info);
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = DWORD(info);
-    if (lpOverlapped) {
-        lpOverlapped->Internal = ULONG_PTR(ULONG(st));
-        lpOverlapped->InternalHigh = info;
-    }
-    if (!NT_SUCCESS(st))
-        return fail(st);
-    return TRUE;
+    return transferDone(st, info, lpNumberOfBytesRead, lpOverlapped);
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
