@@ -9,6 +9,7 @@
 #include "fwgen.h"
 #include "kv_usbbus.h"
 #include "sim/sim_boards.h"
+#include "submit_urb.h"
 #include "usbdi.h"
 #include "usbdlib.h"
 
@@ -24,21 +25,7 @@ struct BoardOnBus : ::testing::Test {
 
     void SetUp() override { pd = &bus.plug(*board); }
 
-    NTSTATUS send(PURB urb)
-    {
-        KEVENT ev;
-        KeInitializeEvent(&ev, NotificationEvent, FALSE);
-        IO_STATUS_BLOCK iosb{};
-        PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, pd->pdo(), nullptr, 0,
-                                                 nullptr, 0, TRUE, &ev, &iosb);
-        IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = urb;
-        NTSTATUS st = IoCallDriver(pd->pdo(), irp);
-        if (st == STATUS_PENDING) {
-            KeWaitForSingleObject(&ev, Executive, KernelMode, FALSE, nullptr);
-            st = iosb.Status;
-        }
-        return st;
-    }
+    NTSTATUS send(PURB urb) { return submitUrb(pd->pdo(), urb); }
 
     NTSTATUS vendor(uint16_t addr, const uint8_t* p, ULONG cb)
     {

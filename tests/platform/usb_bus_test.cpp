@@ -7,6 +7,7 @@
 
 #include "fake_usb_device.h"
 #include "kv_usbbus.h"
+#include "submit_urb.h"
 #include "usbdi.h"
 #include "usbdlib.h"
 
@@ -30,23 +31,7 @@ struct UsbBusTest : ::testing::Test {
             ExFreePool(select);
     }
 
-    // What a function driver does: a synchronous internal request, waited
-    // for when it pends.
-    NTSTATUS send(PURB urb)
-    {
-        KEVENT ev;
-        KeInitializeEvent(&ev, NotificationEvent, FALSE);
-        IO_STATUS_BLOCK iosb{};
-        PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, pd->pdo(), nullptr, 0,
-                                                 nullptr, 0, TRUE, &ev, &iosb);
-        IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = urb;
-        NTSTATUS st = IoCallDriver(pd->pdo(), irp);
-        if (st == STATUS_PENDING) {
-            KeWaitForSingleObject(&ev, Executive, KernelMode, FALSE, nullptr);
-            st = iosb.Status;
-        }
-        return st;
-    }
+    NTSTATUS send(PURB urb) { return submitUrb(pd->pdo(), urb); }
 
     NTSTATUS getDescriptor(UCHAR type, void* buf, ULONG cb, PMDL mdl, ULONG* pcb)
     {
