@@ -53,18 +53,6 @@ std::vector<uint8_t> retyped(WireProto eProto, const WireMsg& msg, uint32_t eTyp
 
 }  // namespace
 
-const char* programKindName(ProgramKind e)
-{
-    switch (e) {
-    case ProgramKind::None: return "none";
-    case ProgramKind::Unknown: return "unknown";
-    case ProgramKind::Idle: return "idle";
-    case ProgramKind::Disconnected: return "disconnected";
-    case ProgramKind::Operating: return "operating";
-    }
-    return "?";
-}
-
 EzUsbBoard::EzUsbBoard(std::string sgModel, uint16_t uPid, std::vector<uint8_t> mpbIdentity)
     : _sgModel(std::move(sgModel)), _uPid(uPid), _mpbIdentity(std::move(mpbIdentity)), _mpbMem(cbMemory, 0)
 {

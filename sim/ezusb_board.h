@@ -52,7 +52,6 @@ const uint8_t bRequestFirmware = 0xA0;
 const uint16_t addrCpuControl = 0xE600;
 
 enum class ProgramKind { None, Unknown, Idle, Disconnected, Operating };
-const char* programKindName(ProgramKind e);
 
 struct VendorWrite {
     uint16_t _addr;

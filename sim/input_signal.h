@@ -32,8 +32,6 @@ public:
     // signal has fewer edges.
     bool edgeTick(uint64_t k, uint64_t* pt) const;
 
-    bool isNone() const { return _eKind == Kind::None || _cMax == 0; }
-
 private:
     enum class Kind { None, List, Periodic };
     Kind _eKind = Kind::None;

@@ -181,7 +181,6 @@ void MeasuringFpga::generateTo(uint64_t t)
                 break;
             }
             fifo._lines.push_back(line);
-            ++fifo._cWritten;
         }
     }
     _tNextGen = t + 1;

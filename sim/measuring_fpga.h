@@ -81,12 +81,10 @@ public:
     // Inspection.
     const std::vector<uint16_t>& pulseWords(int iUnit) const { return _mpmpwPulse[iUnit & 1]; }
     std::vector<PulseEntry> pulseProgram(int iUnit) const { return pulseEntries(pulseWords(iUnit)); }
-    const CaptureSchedule& schedule() const { return _sched; }
     std::vector<FifoLine> lines(int iChan) const;  // stored lines, head first
     size_t cLines(int iChan) const { return _mpfifo[iChan & 1]._lines.size(); }
     uint64_t cUnderflows(int iChan) const { return _mpfifo[iChan & 1]._cUnder; }
     uint64_t cDropped(int iChan) const { return _mpfifo[iChan & 1]._cDropped; }
-    uint64_t cWritten(int iChan) const { return _mpfifo[iChan & 1]._cWritten; }
     int cResets() const { return _cResets; }
     int cTriggers() const { return _cTriggers; }
 
@@ -100,7 +98,7 @@ private:
         size_t _iScript = 0;             // next scripted line
         std::vector<ScriptedLine> _script;
         InputSignal _sig;
-        uint64_t _cUnder = 0, _cDropped = 0, _cWritten = 0;
+        uint64_t _cUnder = 0, _cDropped = 0;
     };
     enum Source { SRC_SCRIPT, SRC_CAPTURE, SRC_WRAP, SRC_EPOCH, SRC_NONE };
 

@@ -79,8 +79,6 @@ const WireMsgDesc* wireDesc(WireProto eProto, int eType)
     return nullptr;
 }
 
-const char* wireProtoName(WireProto eProto) { return eProto == WireProto::Qir ? "qir" : "sio"; }
-
 const char* wireErrorText(WireError eErr)
 {
     switch (eErr) {

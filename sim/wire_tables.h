@@ -50,7 +50,6 @@ struct WireDecode {
 
 const WireMsgDesc* wireDesc(WireProto eProto, int eType);
 const std::vector<WireMsgDesc>& wireTable(WireProto eProto);
-const char* wireProtoName(WireProto eProto);
 const char* wireErrorText(WireError eErr);
 
 // A message of the type with every field 0; null description for an unknown type.
