@@ -28,8 +28,6 @@ State& cur()
 
 State* curOrNull() { return g_pState.load(); }
 
-void setCurrent(State* ps) { g_pState.store(ps); }
-
 void problem(const std::string& text)
 {
     State& s = cur();

@@ -185,7 +185,6 @@ struct State {
 
 State& cur();           // the current kernel's state; fatal when there is none
 State* curOrNull();
-void setCurrent(State* ps);
 
 void problem(const std::string& text);
 bool takeFault(Fault f, NTSTATUS* pst = nullptr);
