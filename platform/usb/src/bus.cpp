@@ -151,14 +151,23 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
         return nullptr;
     }
 
-    void finishLog(std::size_t i, NTSTATUS st, USBD_STATUS us, PURB urb)
+    // A waiting bulk IN ends: logged, then completed once the lock is let go.
+    void endWaiting(const Waiting& w, Result r, std::vector<Done>& done)
     {
-        UrbRecord& r = log[i];
-        r.status = st;
-        r.usbdStatus = us;
-        r.fDone = true;
-        if (r.kind == UrbKind::BulkIn || r.kind == UrbKind::BulkOut)
-            r.cbDone = urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
+        UrbRecord& rec = log[w.iLog];
+        rec.status = r.st;
+        rec.usbdStatus = r.us;
+        rec.fDone = true;
+        if (rec.kind == UrbKind::BulkIn || rec.kind == UrbKind::BulkOut)
+            rec.cbDone = w.urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
+        done.push_back(Done{w.irp, w.urb, r.st, r.us});
+    }
+
+    // A waiting bulk IN ends without data.
+    void failWaiting(const Waiting& w, Result r, std::vector<Done>& done)
+    {
+        w.urb->UrbBulkOrInterruptTransfer.TransferBufferLength = 0;
+        endWaiting(w, r, done);
     }
 
     // One attempt of a waiting bulk IN; false when the model still has nothing.
@@ -166,11 +175,9 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
     {
         auto& b = w.urb->UrbBulkOrInterruptTransfer;
         if (fGone || !w.pipe->fValid) {
-            Result r = fGone ? Result{STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE}
-                             : Result{STATUS_CANCELLED, USBD_STATUS_CANCELED};
-            b.TransferBufferLength = 0;
-            finishLog(w.iLog, r.st, r.us, w.urb);
-            done.push_back(Done{w.irp, w.urb, r.st, r.us});
+            failWaiting(w, fGone ? Result{STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE}
+                                 : Result{STATUS_CANCELLED, USBD_STATUS_CANCELED},
+                        done);
             return true;
         }
         bool fBad = false;
@@ -191,8 +198,7 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
             log[w.iLog].data.assign(p, p + cb);
         }
         b.TransferBufferLength = ULONG(cb);
-        finishLog(w.iLog, r.st, r.us, w.urb);
-        done.push_back(Done{w.irp, w.urb, r.st, r.us});
+        endWaiting(w, r, done);
         return true;
     }
 
@@ -224,10 +230,7 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
                 }
                 IoSetCancelRoutine(it->irp, cancelWaiting);
                 if (it->irp->Cancel && IoSetCancelRoutine(it->irp, nullptr)) {
-                    auto& b = it->urb->UrbBulkOrInterruptTransfer;
-                    b.TransferBufferLength = 0;
-                    finishLog(it->iLog, STATUS_CANCELLED, USBD_STATUS_CANCELED, it->urb);
-                    done.push_back(Done{it->irp, it->urb, STATUS_CANCELLED, USBD_STATUS_CANCELED});
+                    failWaiting(*it, Result{STATUS_CANCELLED, USBD_STATUS_CANCELED}, done);
                     it = waiting.erase(it);
                     continue;
                 }
@@ -564,9 +567,7 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
                 ++it;  // its cancel routine ends it
                 continue;
             }
-            it->urb->UrbBulkOrInterruptTransfer.TransferBufferLength = 0;
-            finishLog(it->iLog, st, us, it->urb);
-            done.push_back(Done{it->irp, it->urb, st, us});
+            failWaiting(*it, Result{st, us}, done);
             it = waiting.erase(it);
         }
     }
@@ -598,9 +599,7 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
         Locked l(*this);
         for (auto it = waiting.begin(); it != waiting.end(); ++it)
             if (it->irp == irp) {
-                it->urb->UrbBulkOrInterruptTransfer.TransferBufferLength = 0;
-                finishLog(it->iLog, STATUS_CANCELLED, USBD_STATUS_CANCELED, it->urb);
-                done.push_back(Done{it->irp, it->urb, STATUS_CANCELLED, USBD_STATUS_CANCELED});
+                failWaiting(*it, Result{STATUS_CANCELLED, USBD_STATUS_CANCELED}, done);
                 waiting.erase(it);
                 break;
             }
