@@ -145,7 +145,6 @@ public:
     KVdepYek100::YekCard* _pCard;
     ChanBus _mpChan[cChanBus];
     KSPIN_LOCK _slNoIntr;
-    KMUTEX _mtxOpen;   // one open or close of the board at a time
     ULONG _fEnded;     // channels whose requests endRequests took back
     NTSTATUS _stEnd;
 

@@ -24,18 +24,6 @@ const UCHAR uBridgeIntr = 0x2C;
 const ULONG fRegionOperation = 1;  // the bridge's operation registers
 const ULONG fRegionBoard = 2;      // the board's own registers
 
-// Holds the board's open/close lock for a scope.
-class OpenLock {
-public:
-    explicit OpenLock(PKMUTEX pm) : _pm(pm) { KeWaitForSingleObject(_pm, Executive, KernelMode, FALSE, nullptr); }
-    ~OpenLock() { KeReleaseMutex(_pm, FALSE); }
-    OpenLock(const OpenLock&) = delete;
-    OpenLock& operator=(const OpenLock&) = delete;
-
-private:
-    PKMUTEX _pm;
-};
-
 // One call of a protocol driver's start or stop under the interrupt lock.
 struct DriverCall {
     YekDriver* _pud;
@@ -110,7 +98,6 @@ CardBus::CardBus(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
       _cMem(0),
       _pCard(nullptr),
       _slNoIntr(0),
-      _mtxOpen(),
       _fEnded(0),
       _stEnd(STATUS_SUCCESS)
 {
@@ -118,7 +105,6 @@ CardBus::CardBus(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
     KeInitializeDpc(&_dpcTimer, timerDpc, this);
     KeInitializeTimerEx(&_timer, SynchronizationTimer);
     KeInitializeSpinLock(&_slNoIntr);
-    KeInitializeMutex(&_mtxOpen, 0);
     const YekMod* pum = this->pum();
     // A board needs the module's factory, and a timer period of 1 ms to 1 s.
     if (!pum->_pFnew_YekCard) {

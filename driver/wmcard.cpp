@@ -11,8 +11,17 @@ static const char szSrc[] = "wmcard";
 // Card
 
 Card::Card(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
-    : _pwm(pwm), _pci(pci), _eState(0), _pdo(pdo), _pdoLower(nullptr), _fOpen(0), _iDriver(-1), _fRemoved(0)
+    : _pwm(pwm),
+      _pci(pci),
+      _eState(0),
+      _pdo(pdo),
+      _pdoLower(nullptr),
+      _fOpen(0),
+      _iDriver(-1),
+      _fRemoved(0),
+      _mtxOpen()
 {
+    KeInitializeMutex(&_mtxOpen, 0);
     log(fWmFlow, "ctCard");
 }
 

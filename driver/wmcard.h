@@ -44,6 +44,18 @@ public:
 
 class Chan;
 
+// Holds a board's open/close lock for a scope.
+class OpenLock {
+public:
+    explicit OpenLock(PKMUTEX pm) : _pm(pm) { KeWaitForSingleObject(_pm, Executive, KernelMode, FALSE, nullptr); }
+    ~OpenLock() { KeReleaseMutex(_pm, FALSE); }
+    OpenLock(const OpenLock&) = delete;
+    OpenLock& operator=(const OpenLock&) = delete;
+
+private:
+    PKMUTEX _pm;
+};
+
 // The board: its status is the Failable base.
 class Card : public Failable {
 public:
@@ -104,6 +116,7 @@ public:
     ULONG _fOpen;
     LONG _iDriver;
     UCHAR _fRemoved;
+    KMUTEX _mtxOpen;  // one open or close of the board at a time
 };
 
 // The records of a control block, in their order.

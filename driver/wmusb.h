@@ -72,7 +72,6 @@ public:
     USBD_PIPE_HANDLE _mpPipeUp[cPipe];
     PUSB_CONFIGURATION_DESCRIPTOR _pConfigDesc;
     ChanUsb _mpChan[cChanObj];
-    KMUTEX _mtxOpen;  // one open or close of the board at a time
 
 private:
     NTSTATUS startConfigured(PUSB_CONFIGURATION_DESCRIPTOR pcd, ULONG cbTotal);

@@ -14,24 +14,11 @@ const int iPipeFirstUp = 4;
 const UCHAR cEndpoints = 6;
 const UCHAR cbEzusbMaxRecord = 16;
 
-// Holds the board's open/close lock for a scope.
-class OpenLock {
-public:
-    explicit OpenLock(PKMUTEX pm) : _pm(pm) { KeWaitForSingleObject(_pm, Executive, KernelMode, FALSE, nullptr); }
-    ~OpenLock() { KeReleaseMutex(_pm, FALSE); }
-    OpenLock(const OpenLock&) = delete;
-    OpenLock& operator=(const OpenLock&) = delete;
-
-private:
-    PKMUTEX _pm;
-};
-
 }  // namespace
 
 CardUsb::CardUsb(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
     : Card(pwm, pci, pdo), _devDesc(), _mpPipeDown(), _mpPipeUp(), _pConfigDesc(nullptr)
 {
-    KeInitializeMutex(&_mtxOpen, 0);
 }
 
 CardUsb::~CardUsb()
