@@ -47,7 +47,6 @@ public:
     // The card object has a channel for this entry.
     bool isBound() const { return _pChannel != nullptr; }
     KVdepYek100::YekDriver* pDriver() const { return _pDriver; }
-    KVdepYek100::YekChannel* pChannel() const { return _pChannel; }
     CardBus* pcb() const;
 
     // Synchronized routines (the board's interrupt spin lock is held).
@@ -132,7 +131,6 @@ public:
     // Runs the routine under the board's interrupt spin lock (a spin lock of
     // the board's own while no interrupt is connected).
     BOOLEAN synchronize(PKSYNCHRONIZE_ROUTINE pfn, PVOID pv);
-    KVdepYek100::YekCard* pCard() const { return _pCard; }
 
     PKINTERRUPT _pInterrupt;
     ULONG _cIntr;

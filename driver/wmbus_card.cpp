@@ -76,6 +76,19 @@ const CM_PARTIAL_RESOURCE_DESCRIPTOR* partialAt(const CM_PARTIAL_RESOURCE_LIST* 
            i;
 }
 
+// Builds a bus channel entry anew from the arguments; its open count and
+// read toggle stay with the entry.
+template <typename... Args>
+void renewChan(ChanBus* pcb, Args... args)
+{
+    ULONG cOpen = pcb->_cOpen;
+    UCHAR fRead = pcb->_fRead;
+    pcb->~ChanBus();
+    new (pcb) ChanBus(args...);
+    pcb->_cOpen = cOpen;
+    pcb->_fRead = fRead;
+}
+
 PUCHAR portAt(ULONG64 uBase, ULONG off)
 {
     return reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(uBase + off));
@@ -145,8 +158,7 @@ CardBus::~CardBus()
     WM_ASSERT(KeGetCurrentIrql() <= DISPATCH_LEVEL, "KeGetCurrentIrql() <= DISPATCH_LEVEL", szSrc);
     // Nothing may run on the blocks once they are freed: the timer and its
     // call go first.
-    KeCancelTimer(&_timer);
-    KeRemoveQueueDpc(&_dpcTimer);
+    stopTimer();
     if (_pInterrupt) {
         IoDisconnectInterrupt(_pInterrupt);
         _pInterrupt = nullptr;
@@ -296,14 +308,8 @@ bool CardBus::createCard()
     log(fWmFlow, "Yek: new card %p", _pCard);
     // The channels of an earlier card object go; open counts and read
     // toggles stay with their entries.
-    for (ChanBus& cb : _mpChan) {
-        ULONG cOpen = cb._cOpen;
-        UCHAR fRead = cb._fRead;
-        cb.~ChanBus();
-        new (&cb) ChanBus();
-        cb._cOpen = cOpen;
-        cb._fRead = fRead;
-    }
+    for (ChanBus& cb : _mpChan)
+        renewChan(&cb);
     if (!_pCard) {
         setFailed(szSrc, __LINE__);
         return false;
@@ -321,12 +327,7 @@ bool CardBus::createCard()
                 log(fWmErr, "Yek: chan %d %d past the board's table", static_cast<int>(d), static_cast<int>(c));
                 continue;
             }
-            ULONG cOpen = pcb->_cOpen;
-            UCHAR fRead = pcb->_fRead;
-            pcb->~ChanBus();
-            new (pcb) ChanBus(pud, pcn, this, d, c);
-            pcb->_cOpen = cOpen;
-            pcb->_fRead = fRead;
+            renewChan(pcb, pud, pcn, this, d, c);
             YekChanKern_setHandle(pck, pcb);
         }
     }
