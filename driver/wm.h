@@ -72,6 +72,11 @@ void wmAssertWords(const char* szSrc, ULONG_PTR mpw[3]);
 // The driver's assertions: a fixed expression text, the source module, the line.
 #define WM_ASSERT(cond, szExpr, szSrc) FEX_ASSERT((cond), (szExpr), (szSrc), __LINE__)
 
+// The first four data bytes of a registry value under the key, zero-filled
+// when the value is shorter; a value over 4 bytes fails with the status of
+// the query, and *pu is then left as it is.
+NTSTATUS wmQueryValueUlong(HANDLE hKey, PCWSTR wszName, ULONG* pu);
+
 // Completes the request with the status and information; returns the status.
 NTSTATUS completeIrp(PIRP pIrp, NTSTATUS st, ULONG_PTR uInfo);
 // Passes the request to the lower driver and waits until it is done there;

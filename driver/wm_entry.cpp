@@ -32,17 +32,7 @@ void readDebugMask(Wm* pwm, PUNICODE_STRING RegistryPath)
     HANDLE h = nullptr;
     if (!NT_SUCCESS(ZwOpenKey(&h, GENERIC_READ, &oa)))
         return;
-    UNICODE_STRING usName;
-    RtlInitUnicodeString(&usName, u"Debug");
-    // Zero-filled, so that a value of fewer than 4 bytes leaves the high bytes 0.
-    alignas(KEY_VALUE_PARTIAL_INFORMATION) UCHAR mpb[16] = {};
-    ULONG cbResult = 0;
-    NTSTATUS st = ZwQueryValueKey(h, &usName, KeyValuePartialInformation, mpb, sizeof mpb, &cbResult);
-    if (NT_SUCCESS(st)) {
-        auto* pkvpi = reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(mpb);
-        ULONG fMask;
-        RtlCopyMemory(&fMask, pkvpi->Data, sizeof fMask);
-        pwm->_fDebug = fMask;
+    if (NT_SUCCESS(wmQueryValueUlong(h, u"Debug", &pwm->_fDebug))) {
         pwm->log(fWmErr, "entry version=(%s)", pwm->_szVers);
         pwm->log(fWmErr, "debug=%x", pwm->_fDebug);
     }
@@ -50,6 +40,19 @@ void readDebugMask(Wm* pwm, PUNICODE_STRING RegistryPath)
 }
 
 }  // namespace
+
+NTSTATUS wmQueryValueUlong(HANDLE hKey, PCWSTR wszName, ULONG* pu)
+{
+    UNICODE_STRING usName;
+    RtlInitUnicodeString(&usName, wszName);
+    // Zero-filled, so that a value of fewer than 4 bytes leaves the high bytes 0.
+    alignas(KEY_VALUE_PARTIAL_INFORMATION) UCHAR mpb[16] = {};
+    ULONG cbResult = 0;
+    NTSTATUS st = ZwQueryValueKey(hKey, &usName, KeyValuePartialInformation, mpb, sizeof mpb, &cbResult);
+    if (NT_SUCCESS(st))
+        RtlCopyMemory(pu, reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(mpb)->Data, sizeof *pu);
+    return st;
+}
 
 Wm* wmDriver()
 {

@@ -124,16 +124,11 @@ const YekAdapt* readCardType(Wm* pwm, PDEVICE_OBJECT pdoPhys)
     pwm->log(fWmDev, "IoOpenDeviceRegistryKey=%x", st);
     if (!NT_SUCCESS(st))
         return nullptr;
-    UNICODE_STRING usName;
-    RtlInitUnicodeString(&usName, u"CardType");
-    alignas(KEY_VALUE_PARTIAL_INFORMATION) UCHAR mpb[16] = {};
-    ULONG cbResult = 0;
-    st = ZwQueryValueKey(h, &usName, KeyValuePartialInformation, mpb, sizeof mpb, &cbResult);
+    ULONG uType = 0;
+    st = wmQueryValueUlong(h, u"CardType", &uType);
     pwm->log(fWmDev, "ZwQueryValueKey=%x", st);
     const YekAdapt* pad = nullptr;
     if (NT_SUCCESS(st)) {
-        ULONG uType;
-        RtlCopyMemory(&uType, reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(mpb)->Data, sizeof uType);
         pwm->log(fWmDev, "CardType=%d", static_cast<int>(uType));
         WM_ASSERT(pwm->_mppad, "pwm->_mppad", szSrc);
         // The value is registry data: walk the list, never index it.
