@@ -49,6 +49,25 @@ struct Bufs {
 std::vector<char> qirWrite(unsigned uPort, unsigned uVal);
 std::vector<char> qirRead(unsigned uPort);
 
+// The handles a test opened on the driver's devices: close() forgets one,
+// closeAll() closes those still open.
+class OpenHandles {
+public:
+    NTSTATUS open(const std::string& sgPath, HANDLE* ph);
+    NTSTATUS close(HANDLE h);
+    void closeAll();
+
+private:
+    std::vector<HANDLE> _mph;
+};
+
+// A device control request with the block as its input and its output.
+NTSTATUS ioctlInOut(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb);
+
+// Tears the world down and checks that nothing is left: no problem in the
+// report but those containing one of the expected texts, and no pool block.
+void expectCleanTeardown(kvworld::World& world, const std::vector<std::string>& mpszExpected = {});
+
 class DriverTest : public ::testing::Test {
 protected:
     DriverTest();
@@ -92,7 +111,7 @@ protected:
     usbstub::UsbDevice* pdev = nullptr;
 
 private:
-    std::vector<HANDLE> _mph;
+    OpenHandles _handles;
     bool _fFinished = false;
 };
 

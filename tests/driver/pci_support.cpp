@@ -1,6 +1,5 @@
 #include "pci_support.h"
 
-#include <algorithm>
 #include <chrono>
 
 #include "kv_kmdf_stub.h"
@@ -87,12 +86,7 @@ CardBus* PciTest::card()
 
 NTSTATUS PciTest::open(HANDLE* ph, const std::string& sgRest)
 {
-    std::string sgPath = "\\\\.\\ZEDOZ_EVU_0" + sgRest;
-    *ph = nullptr;
-    NTSTATUS st = kstub::io::create(sgPath.c_str(), ph);
-    if (NT_SUCCESS(st))
-        _mph.push_back(*ph);
-    return st;
+    return _handles.open("\\\\.\\ZEDOZ_EVU_0" + sgRest, ph);
 }
 
 HANDLE PciTest::openOk(const std::string& sgRest)
@@ -104,13 +98,12 @@ HANDLE PciTest::openOk(const std::string& sgRest)
 
 NTSTATUS PciTest::close(HANDLE h)
 {
-    _mph.erase(std::remove(_mph.begin(), _mph.end(), h), _mph.end());
-    return kstub::io::close(h);
+    return _handles.close(h);
 }
 
 NTSTATUS PciTest::ioctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb)
 {
-    return kstub::io::ioctl(h, uCode, pvBlock, cb, pvBlock, cb);
+    return ioctlInOut(h, uCode, pvBlock, cb);
 }
 
 std::string PciTest::readText(HANDLE h)
@@ -126,16 +119,8 @@ void PciTest::finish()
     if (_fFinished)
         return;
     _fFinished = true;
-    for (HANDLE h : std::vector<HANDLE>(_mph))
-        close(h);
-    kvworld::Report r = world.teardown();
-    auto fExpected = [this](const std::string& sg) {
-        return std::any_of(_mpszProblem.begin(), _mpszProblem.end(),
-                           [&](const std::string& sz) { return sg.find(sz) != std::string::npos; });
-    };
-    r.problems.erase(std::remove_if(r.problems.begin(), r.problems.end(), fExpected), r.problems.end());
-    EXPECT_TRUE(r.clean()) << r.text();
-    EXPECT_EQ(k().pool().outstanding(), 0u) << k().pool().describeOutstanding();
+    _handles.closeAll();
+    expectCleanTeardown(world, _mpszProblem);
 }
 
 void PciTest::TearDown()

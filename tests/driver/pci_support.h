@@ -92,7 +92,7 @@ protected:
     pcistub::PciDevice* pdev = nullptr;
 
 private:
-    std::vector<HANDLE> _mph;
+    OpenHandles _handles;
     std::vector<std::string> _mpszProblem;
     bool _fFinished = false;
 };
