@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 
-#include "kv_world.h"
-#include "sim/sim_boards.h"
+#include "../e2e_world.h"
 #include "yek_call.h"
 #include "yekpro_qir.h"
 
@@ -16,31 +14,11 @@ using KVdepSim100::Fault;
 
 namespace {
 
-const char szDev[] = "\\\\.\\ZEDOZ_EVU_0";
+using e2e::CounterWorld;
+using e2e::szDev;
+using e2e::text;
+
 const Qir_qir_Proto proQir;
-
-std::string text(const Failables& fa)
-{
-    std::ostringstream os;
-    os << fa;
-    return os.str();
-}
-
-struct CounterWorld : ::testing::Test {
-    std::unique_ptr<KVdepSim100::EzUsbBoard> board = KVdepSim100::makeHix5316();
-    kvworld::World w;
-
-    void SetUp() override
-    {
-        w.plug(*board);
-        ASSERT_EQ(w.loadDriver(KAVORQIR_MODULE), STATUS_SUCCESS);
-    }
-    void TearDown() override
-    {
-        kvworld::Report r = w.teardown();
-        EXPECT_TRUE(r.clean()) << r.text();
-    }
-};
 
 TEST_F(CounterWorld, KernelCallWritesAndReadsARegister)
 {

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "../e2e_world.h"
 #include "dap.h"
 #include "kv_kmdf_stub.h"
 #include "kv_world.h"
@@ -23,7 +24,9 @@ using KVdepYek100::RunIo;
 
 namespace {
 
-const char szDev[] = "\\\\.\\ZEDOZ_EVU_0";
+using e2e::szDev;
+using e2e::text;
+
 const char* const mpszOut[] = {"O01", "O02", "O03", "O04", "O05", "O06",
                                "O07", "O08", "O09", "O10", "O11", "O12"};
 const char* const mpszIn[] = {"I01", "I02", "I03", "I04", "I05", "I06",
@@ -31,14 +34,6 @@ const char* const mpszIn[] = {"I01", "I02", "I03", "I04", "I05", "I06",
 // The bit of port 0 that each output and input is on.
 const int mpiOutBit[] = {0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13};
 const int mpiInBit[] = {7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12};
-
-template <typename T>
-std::string text(const T& fa)
-{
-    std::ostringstream os;
-    os << fa;
-    return os.str();
-}
 
 // A board plugged into the driver with the sio card module (adapter 0, the
 // PYL-2817). Objects that hold handles go before the teardown.
