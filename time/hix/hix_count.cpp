@@ -20,19 +20,16 @@ int StdApiHixBurst::proceed(int iChan, KVdepMoru100::ScanLine& sl)
         if (_tmEpoch < 0)
             return _setStatus(szFunc, Failable("timer overflow", 0));
     }
-    if (sl.isWrap() || sl.isFirst()) {
+    // A wrap or first line and a capture line exclude each other; both are
+    // hit lines that restart the timeout clock.
+    if (sl.isHit() || sl.isEcap()) {
         _tmEpoch = 0;
         if (_pos)
             *_pos << ' ' << sl.cEc();
-        pcc(iChan).wrap(static_cast<int>(sl.cEc()));
-        if (_pos)
-            *_pos << ' ' << pcc(iChan);
-    }
-    if (sl.isEcap()) {
-        _tmEpoch = 0;
-        if (_pos)
-            *_pos << ' ' << sl.cEc();
-        pcc(iChan).capt(static_cast<int>(sl.cEc()));
+        if (sl.isEcap())
+            pcc(iChan).capt(static_cast<int>(sl.cEc()));
+        else
+            pcc(iChan).wrap(static_cast<int>(sl.cEc()));
         if (_pos)
             *_pos << ' ' << pcc(iChan);
     }
