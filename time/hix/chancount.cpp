@@ -15,9 +15,12 @@ int clampedSum(int64_t n)
     return static_cast<int>(n);
 }
 
+// The interval's count from the two captures and the wraps between them.
+int interval(const StdApiHixBurst::ChanCount& cc) { return clampedSum(int64_t(cc._iEcCur) - cc._iEcPrev + cc._cWrap); }
+
 }  // namespace
 
-StdApiHixBurst::ChanCount::ChanCount() : SmM(ceInit), _fCont(0), _iEcCur(-1), _iEcPrev(-1), _cWrap(0) { reset(0); }
+StdApiHixBurst::ChanCount::ChanCount() : SmM(ceInit) { reset(0); }
 
 void StdApiHixBurst::ChanCount::reset(int fCont)
 {
@@ -57,7 +60,7 @@ int StdApiHixBurst::ChanCount::c()
 {
     if (!isDone())
         return -1;
-    int n = clampedSum(int64_t(_iEcCur) - _iEcPrev + _cWrap);
+    int n = interval(*this);
     _iEcPrev = _iEcCur;
     _iEcCur = -1;
     _cWrap = 0;
@@ -69,6 +72,6 @@ std::ostream& operator<<(std::ostream& os, const StdApiHixBurst::ChanCount& cc)
 {
     os << "s=" << cc.eState() << " c=" << cc._iEcCur << " p=" << cc._iEcPrev << " w=" << cc._cWrap;
     if (cc.isDone())
-        os << " t=" << clampedSum(int64_t(cc._iEcCur) - cc._iEcPrev + cc._cWrap);
+        os << " t=" << interval(cc);
     return os;
 }
