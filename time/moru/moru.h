@@ -78,6 +78,9 @@ protected:
     bool hasEdge(const ScanLine& sl);
     // The time stamp of a hit line on the given epoch base.
     Timer stamp(const ScanLine& sl, Timer tmEpoch) const;
+    // Ends the trace of a one-FIFO line loop: " *" when the block is full,
+    // " X" when the mode failed, each on a line of its own.
+    void traceEnd();
 
 public:
     const int _cFifo;

@@ -90,12 +90,7 @@ void ModeAvg::sample(std::streambuf* psb, int iFifo)
         if (isDebug())
             os() << "\n";
     }
-    if (isDebug()) {
-        if (isDone())
-            os() << " *\n";
-        if (!isGood())
-            os() << " X\n";
-    }
+    traceEnd();
 }
 
 double ModeAvg::rdFreq()
@@ -116,8 +111,6 @@ double ModeAvg::rdFreq()
 
 double ModeAvg::rdPeriod()
 {
-    if (_dqTimes.size() < 2)
-        return 0.0;
     double rd = rdFreq();
     return rd != 0.0 ? 1.0 / rd : 0.0;
 }

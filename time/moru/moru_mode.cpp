@@ -1,6 +1,7 @@
 // The mode base: configuration defaults, the time-out window, the checks and
 // the line arithmetic that every line loop shares; the seconds conversion.
 #include <cmath>
+#include <ostream>
 
 #include "moru.h"
 #include "moru_texts.h"
@@ -96,6 +97,16 @@ bool MoruMode::hasEdge(const ScanLine& sl)
 Timer MoruMode::stamp(const ScanLine& sl, Timer tmEpoch) const
 {
     return addWrap(addWrap(tmEpoch, _ptc->fracts(sl.cCt())), sl.iFract(sl.iOffs()));
+}
+
+void MoruMode::traceEnd()
+{
+    if (!isDebug())
+        return;
+    if (isDone())
+        os() << " *\n";
+    if (!isGood())
+        os() << " X\n";
 }
 
 }  // namespace KVdepMoru100

@@ -68,12 +68,7 @@ void ModeTotalCount::sample(std::streambuf* psb, int iFifo)
         if (isDebug())
             os() << "\n";
     }
-    if (isDebug()) {
-        if (isDone())
-            os() << " *\n";
-        if (!isGood())
-            os() << " X\n";
-    }
+    traceEnd();
 }
 
 }  // namespace KVdepMoru100
