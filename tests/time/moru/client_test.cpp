@@ -17,22 +17,6 @@ namespace {
 using namespace KVdepMoru100;
 using namespace moru_test;
 
-std::string leading(const std::vector<int64_t>& v)
-{
-    FifoLines fl(false);
-    for (int64_t t : v)
-        fl.at(t);
-    return fl.take();
-}
-
-std::string trailing(const std::vector<int64_t>& v)
-{
-    FifoLines fl(true);
-    for (int64_t t : v)
-        fl.at(t);
-    return fl.take();
-}
-
 class Client : public ::testing::TestWithParam<bool> {
 protected:
     Client() : _prig(GetParam() ? makeWireRig() : makeLocalRig()) {}

@@ -6,11 +6,15 @@
 // A time in fraction units is clock count x 12 + tap position. A hit line for
 // a falling edge at position p has the taps high before p and low from p on
 // (the carry bits make the level before the first tap high); one for a rising
-// edge the reverse.
+// edge the reverse. feed() hands lines to a mode as one sample answer.
 #pragma once
 
 #include <cstdint>
+#include <sstream>
 #include <string>
+#include <vector>
+
+#include "moru.h"
 
 namespace moru_test {
 
@@ -87,5 +91,24 @@ private:
     int64_t _cEpoch = 0;
     std::string _sg;
 };
+
+// The lines of FIFO 0 (falling edges) or FIFO 1 (rising edges) for the
+// stamps of v.
+inline std::string stampLines(bool fRising, const std::vector<int64_t>& v)
+{
+    FifoLines fl(fRising);
+    for (int64_t t : v)
+        fl.at(t);
+    return fl.take();
+}
+inline std::string leading(const std::vector<int64_t>& v) { return stampLines(false, v); }
+inline std::string trailing(const std::vector<int64_t>& v) { return stampLines(true, v); }
+
+// One sample call of the mode on the lines, as from FIFO iFifo.
+inline void feed(KVdepMoru100::MoruMode& m, const std::string& sgLines, int iFifo = 0)
+{
+    std::stringbuf sb(sgLines, std::ios::in | std::ios::out);
+    m.sample(&sb, iFifo);
+}
 
 }  // namespace moru_test

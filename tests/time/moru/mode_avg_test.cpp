@@ -17,12 +17,6 @@ namespace {
 using namespace KVdepMoru100;
 using namespace moru_test;
 
-void feed(MoruMode& m, const std::string& sgLines, int iFifo = 0)
-{
-    std::stringbuf sb(sgLines, std::ios::in | std::ios::out);
-    m.sample(&sb, iFifo);
-}
-
 std::vector<Timer> stored(const ModeAvg& m)
 {
     return std::vector<Timer>(m._dqTimes.begin(), m._dqTimes.end());

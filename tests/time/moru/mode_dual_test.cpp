@@ -16,28 +16,6 @@ namespace {
 using namespace KVdepMoru100;
 using namespace moru_test;
 
-void feed(MoruMode& m, const std::string& sgLines, int iFifo)
-{
-    std::stringbuf sb(sgLines, std::ios::in | std::ios::out);
-    m.sample(&sb, iFifo);
-}
-
-std::string leading(const std::vector<int64_t>& il)
-{
-    FifoLines fl(false);
-    for (int64_t t : il)
-        fl.at(t);
-    return fl.take();
-}
-
-std::string trailing(const std::vector<int64_t>& il)
-{
-    FifoLines fl(true);
-    for (int64_t t : il)
-        fl.at(t);
-    return fl.take();
-}
-
 std::vector<Timer> times(const ModeDual& m, int i)
 {
     return std::vector<Timer>(m.dqTimes(i).begin(), m.dqTimes(i).end());

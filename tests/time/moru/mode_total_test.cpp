@@ -15,12 +15,6 @@ namespace {
 using namespace KVdepMoru100;
 using namespace moru_test;
 
-void feed(MoruMode& m, const std::string& sgLines, int iFifo = 0)
-{
-    std::stringbuf sb(sgLines, std::ios::in | std::ios::out);
-    m.sample(&sb, iFifo);
-}
-
 ModeTotalCount configured(u32 cSampRq = 0, double rdTmo = 1.0)
 {
     ModeTotalCount m(2, cSampRq, ti(rdTmo));
