@@ -127,10 +127,7 @@ TEST_F(HixBurst, ContinuousIntervalsChainAcrossTheClockEpochs)
     ASSERT_EQ(hix_burst_arm(0), 0);
     ASSERT_EQ(hix_burst_trigger(0), 0);
     for (int k = 0; k < 6; ++k) {
-        int r = 1;
-        for (int p = 0; r == 1 && p < 1000; ++p)
-            r = hix_burst_loop(0);
-        ASSERT_EQ(r, 0) << k << ": " << hix_errortext(0);
+        ASSERT_EQ(loop(0, 1000), 0) << k << ": " << hix_errortext(0);
         uint64_t c1 = 15000000 + uint64_t(k) * 6000000, c2 = c1 + 6000000;
         EXPECT_EQ(counts(), std::make_pair(int(edgesBefore(700000, c2) - edgesBefore(700000, c1)),
                                            int(edgesBefore(30000, c2) - edgesBefore(30000, c1))))
@@ -146,10 +143,7 @@ TEST_F(HixBurst, CapturesKeepAQuietInputFromTimingOut)
     ASSERT_EQ(hix_burst_arm(0), 0);
     ASSERT_EQ(hix_burst_trigger(0), 0);
     for (int k = 0; k < 5; ++k) {
-        int r = 1;
-        for (int p = 0; r == 1 && p < 1000; ++p)
-            r = hix_burst_loop(0);
-        ASSERT_EQ(r, 0) << k << ": " << hix_errortext(0);
+        ASSERT_EQ(loop(0, 1000), 0) << k << ": " << hix_errortext(0);
         EXPECT_EQ(counts().first, 0);
     }
 }
@@ -294,10 +288,7 @@ TEST_F(HixBurst, ContinuousScriptedCaptures)
     EXPECT_EQ(counts().first, 10);
     EXPECT_EQ(hix_burst_loop(0), 1);  // the capture at tick 100000 is not there yet
     EXPECT_EQ(counts().first, -1);
-    int r = 1;
-    for (int p = 0; r == 1 && p < 10; ++p)
-        r = hix_burst_loop(0);
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(loop(0, 10), 0);
     EXPECT_EQ(counts().first, 15);
 }
 

@@ -81,14 +81,19 @@ void HixRig::init(int fSim)
     ASSERT_EQ(hix_failed(0), 0);
 }
 
-int HixRig::burst(int i, long cPasses)
+int HixRig::loop(int i, long cPasses)
 {
-    if (hix_burst_arm(i) != 0 || hix_burst_trigger(i) != 0)
-        return -1;
     int r = 1;
     for (long k = 0; r == 1 && k < cPasses; ++k)
         r = hix_burst_loop(i);
     return r;
+}
+
+int HixRig::burst(int i, long cPasses)
+{
+    if (hix_burst_arm(i) != 0 || hix_burst_trigger(i) != 0)
+        return -1;
+    return loop(i, cPasses);
 }
 
 }  // namespace hixtest

@@ -43,8 +43,10 @@ protected:
 
     // Opens instance 0 and checks it.
     void init(int fSim = 0);
-    // Arms, triggers and loops until done or failed (at most cPasses passes);
-    // the result of the last loop.
+    // Polls until done or failed (at most cPasses passes); the result of the
+    // last pass.
+    int loop(int i = 0, long cPasses = 100000);
+    // Arms, triggers and loops; the result of the last loop.
     int burst(int i = 0, long cPasses = 100000);
 
     std::unique_ptr<KVdepSim100::EzUsbBoard> _pboard;
