@@ -61,9 +61,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the board did not open: %s\n", hix_errortext(0));
         return 1;
     }
-    int rc = kvbench::runWithRatios(
-        argc, argv,
-        {{{"BM_ExchangeThroughTheStack", "BM_ExchangeWithTheBoardDirectly"}, "one register read with and without our layers"}});
+    int rc = kvbench::runWithRatios(argc, argv,
+                                    {{"BM_ExchangeThroughTheStack", "BM_ExchangeWithTheBoardDirectly",
+                                      "one register read with and without our layers"}});
     hix_burst_fini(0);
     world.teardown();
     return rc;

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace kvbench {
@@ -37,20 +36,26 @@ private:
     std::map<std::string, double> _mpt;
 };
 
-// pairs: {measured, baseline, text}. Returns the process's exit status.
-inline int runWithRatios(int argc, char** argv,
-                         const std::vector<std::pair<std::pair<std::string, std::string>, std::string>>& pairs)
+// A benchmark compared with its baseline, and what the comparison shows.
+struct Ratio {
+    std::string sgMeasured;
+    std::string sgBaseline;
+    std::string sgText;
+};
+
+// Returns the process's exit status.
+inline int runWithRatios(int argc, char** argv, const std::vector<Ratio>& vratio)
 {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     RecordingReporter rep;
     benchmark::RunSpecifiedBenchmarks(&rep);
-    for (const auto& p : pairs) {
-        double tMeasured = rep.time(p.first.first), tBase = rep.time(p.first.second);
+    for (const Ratio& r : vratio) {
+        double tMeasured = rep.time(r.sgMeasured), tBase = rep.time(r.sgBaseline);
         if (tMeasured > 0 && tBase > 0)
-            std::printf("%s: %.1f times the time of %s (%s)\n", p.first.first.c_str(), tMeasured / tBase,
-                        p.first.second.c_str(), p.second.c_str());
+            std::printf("%s: %.1f times the time of %s (%s)\n", r.sgMeasured.c_str(), tMeasured / tBase,
+                        r.sgBaseline.c_str(), r.sgText.c_str());
     }
     benchmark::Shutdown();
     return 0;
