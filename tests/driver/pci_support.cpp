@@ -120,7 +120,7 @@ void PciTest::finish()
         return;
     _fFinished = true;
     _handles.closeAll();
-    expectCleanTeardown(world, _mpszProblem);
+    expectCleanTeardown(world);
 }
 
 void PciTest::TearDown()
