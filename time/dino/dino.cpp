@@ -70,8 +70,6 @@ int RunIo::run()
 
 namespace KVdepDino100 {
 
-using KVdepYek100::YekBuf;
-
 static const char szSrc[] = "dino";
 
 namespace {
@@ -389,10 +387,8 @@ int DinoSyncClientFunc::func(int e)
             if (pr->eErr() != 0) {
                 setFailed("DinoResp", static_cast<int>(pr->eErr()));
             } else {
-                YekBuf* pug = pmd(c)->pug();
-                size_t cMax = std::min(_pdp->_sIn, DinoPlex::cbImage);
-                for (size_t k = 0; k < cMax && pug->sgetc() != -1; ++k)
-                    _pdp->_mpucIn[k] = static_cast<unsigned char>(pug->sbumpc_checked());
+                KVdepYek100::getbuf(reinterpret_cast<char*>(_pdp->_mpucIn), std::min(_pdp->_sIn, DinoPlex::cbImage),
+                                    pmd(c)->pug());
             }
         } else {
             setFailed("unexpected response", puc->eType());

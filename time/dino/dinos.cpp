@@ -2,13 +2,12 @@
 #include "dinos.h"
 
 #include <new>
+#include <sstream>
 
 #include "fexassert.h"
 #include "yekpro_dino.h"
 
 namespace KVdepDino100 {
-
-using KVdepYek100::YekBuf;
 
 static const char szSrc[] = "dinos";
 
@@ -22,11 +21,9 @@ int DinoOpenServerFunc::func(int e)
         return setup(10, fCanget(c), 0);
     case 10: {
         FEX_ASSERT(pDinoOpen(pmd(c)->puc()), "ptr", szSrc, 38);
-        std::string sgName;
-        YekBuf* pug = pmd(c)->pug();
-        while (pug->sgetc() != -1)
-            sgName += static_cast<char>(pug->sbumpc_checked());
-        _ic = _mp.find(sgName);
+        std::stringbuf sbName;
+        KVdepYek100::getbuf(&sbName, pmd(c)->pug());
+        _ic = _mp.find(sbName.str());
         return setup(70, fCanput(c), 0);
     }
     case 70: {

@@ -10,7 +10,6 @@ namespace KVdepDev100 {
 using KVdepSio100::SioReadFunc;
 using KVdepSio100::SioWriteFunc;
 using KVdepYek100::TaskFunc;
-using KVdepYek100::YekBuf;
 
 static const char szSrc[] = "dim";
 
@@ -102,9 +101,7 @@ int PylMux::DinoSyncServerFunc::func(int e)
         FEX_ASSERT(KVdepDino100::pDinoSync(pmd(c)->puc()), "ptr", szSrc, 66);
         // The output image; a shorter one counts as zeros.
         unsigned char mpb[4] = {0, 0, 0, 0};
-        YekBuf* pug = pmd(c)->pug();
-        for (int k = 0; k < 4 && pug->sgetc() != -1; ++k)
-            mpb[k] = static_cast<unsigned char>(pug->sbumpc_checked());
+        KVdepYek100::getbuf(reinterpret_cast<char*>(mpb), sizeof mpb, pmd(c)->pug());
         int iVal = mpb[2] * 256 + mpb[1];
         return call(20, new SioWriteFunc(d, 0, iVal));
     }

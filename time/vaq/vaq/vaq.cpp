@@ -9,7 +9,6 @@
 namespace KVdepVaq100 {
 
 using KVdepYek100::Pmd;
-using KVdepYek100::YekBuf;
 
 static const char szSrc[] = "vaq";
 
@@ -115,9 +114,9 @@ int VaqOpenFunc::func(int e)
             if (pr->eErr() != 0) {
                 setFailed("request failed", static_cast<int>(pr->eErr()));
             } else {
-                YekBuf* pug = pm->pug();
-                while (pug->sgetc() != -1)
-                    _sgIdent += static_cast<char>(pug->sbumpc_checked());
+                std::stringbuf sb;
+                KVdepYek100::getbuf(&sb, pm->pug());
+                _sgIdent = sb.str();
             }
         } else {
             // Board input: a failed exchange, not a broken invariant.
