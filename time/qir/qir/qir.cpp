@@ -33,22 +33,16 @@ QirTaskPlex::~QirTaskPlex() = default;
 int QirTaskPlex::callQirRead(int iPort)
 {
     unsigned int nVal = ~0u;
+    // An answer that is not a QirResp leaves the value all ones.
     QirReadFunc* ptf = new QirReadFunc(0, iPort, &nVal);
-    if (run(ptf) && ptf->isFail()) {
-        // The answer was not a QirResp: the value stays all ones.
-        clear();
-        setFailed(ptf->szErr(), ptf->iErr());
-    }
+    runStep(ptf, ptf);
     return static_cast<int>(nVal);
 }
 
 void QirTaskPlex::callQirWrite(int iPort, int iVal)
 {
     QirWriteFunc* ptf = new QirWriteFunc(0, iPort, iVal);
-    if (run(ptf) && ptf->isFail()) {
-        clear();
-        setFailed(ptf->szErr(), ptf->iErr());
-    }
+    runStep(ptf, ptf);
 }
 
 QirReadFunc::QirReadFunc(int cnQir, int iPort, unsigned int* pnVal) : _cnQir(cnQir), _iPort(iPort), _pnVal(pnVal)

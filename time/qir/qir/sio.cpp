@@ -46,18 +46,6 @@ SioTaskPlex::SioTaskPlex(Channel* puc, ChanUser* pucIo) : VaqTaskPlex(puc, pucIo
 
 SioTaskPlex::~SioTaskPlex() = default;
 
-bool SioTaskPlex::runStep(Func* ptf, const Failable* pfaStep)
-{
-    if (!run(ptf))
-        return false;
-    if (pfaStep->isFail()) {
-        clear();
-        setFailed(pfaStep->szErr(), pfaStep->iErr());
-        return false;
-    }
-    return true;
-}
-
 int SioTaskPlex::callSioSync(int f)
 {
     SioSyncFunc* ptf = new SioSyncFunc(0, f);

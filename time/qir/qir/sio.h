@@ -32,10 +32,6 @@ public:
     int callSioSync(int f);
     int callSioRead(int iPort);
     void callSioWrite(int iPort, int iVal);
-
-private:
-    // Runs ptf; records a failed step in the status. True when it finished.
-    bool runStep(Func* ptf, const Failable* pfaStep);
 };
 
 // The three steps: state 0 waits for an up buffer, state 1 sends the request,

@@ -64,6 +64,18 @@ bool VaqTaskPlex::run(Func* ptf)
     return false;
 }
 
+bool VaqTaskPlex::runStep(Func* ptf, const Failable* pfaStep)
+{
+    if (!run(ptf))
+        return false;
+    if (pfaStep->isFail()) {
+        clear();
+        setFailed(pfaStep->szErr(), pfaStep->iErr());
+        return false;
+    }
+    return true;
+}
+
 Failables& VaqTaskPlex::callVaqOpen()
 {
     if (isVaqOpen())

@@ -70,6 +70,12 @@ public:
     Channel* _puc;
     bool _fRun;
     std::string _sgIdent;
+
+protected:
+    // Runs a board client's request step ptf, whose own status is pfaStep.
+    // True when it finished with a good status; a step that failed replaces
+    // the plexer's status with its own.
+    bool runStep(Func* ptf, const Failable* pfaStep);
 };
 
 // The open exchange: an empty VaqInit, answered by a VaqResp whose data is
