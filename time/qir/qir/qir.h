@@ -75,7 +75,8 @@ public:
 private:
     Failables& callQirConfig(const std::list<std::string>& lisgPath, int iVers);
     Failables& callQirConfig(const char* szFile);
-    // Runs an initialised loader and records its outcome.
+    // Runs a loader whose init has been called and records its outcome; a
+    // loader whose init failed is deleted without running.
     Failables& runConfig(QirConfigFunc* ptf);
     void checkModel();
 };

@@ -72,11 +72,7 @@ Failables& QirTaskPlex::callQirInitData(const char* mpch)
     FEX_ASSERT(isVaqOpen(), "isVaqOpen()", szSrc, 212);
     checkModel();
     QirConfigFunc* ptf = new QirConfigFunc(0);
-    if (ptf->initData(mpch).isFail()) {
-        setFailed("config init failed", 0, static_cast<const Failable*>(ptf));
-        delete ptf;
-        return *this;
-    }
+    ptf->initData(mpch);
     return runConfig(ptf);
 }
 
@@ -96,11 +92,7 @@ Failables& QirTaskPlex::callQirInitPath(const std::list<std::string>& lisgPath, 
 Failables& QirTaskPlex::callQirConfig(const char* szFile)
 {
     QirConfigFunc* ptf = new QirConfigFunc(0);
-    if (ptf->initFile(szFile).isFail()) {
-        setFailed("config init failed", 0, static_cast<const Failable*>(ptf));
-        delete ptf;
-        return *this;
-    }
+    ptf->initFile(szFile);
     return runConfig(ptf);
 }
 
@@ -109,16 +101,17 @@ Failables& QirTaskPlex::callQirConfig(const std::list<std::string>& lisgPath, in
     if (lisgPath.empty())
         return *this;
     QirConfigFunc* ptf = new QirConfigFunc(0);
-    if (ptf->initPath(lisgPath, sgStem(_sgIdent, iVers).c_str()).isFail()) {
-        setFailed("config init failed", 0, static_cast<const Failable*>(ptf));
-        delete ptf;
-        return *this;
-    }
+    ptf->initPath(lisgPath, sgStem(_sgIdent, iVers).c_str());
     return runConfig(ptf);
 }
 
 Failables& QirTaskPlex::runConfig(QirConfigFunc* ptf)
 {
+    if (ptf->isFail()) {
+        setFailed("config init failed", 0, static_cast<const Failable*>(ptf));
+        delete ptf;
+        return *this;
+    }
     std::string sgName = ptf->sgConfig();
     bool fFinished = run(ptf);
     _sgConfig = sgName;
