@@ -83,6 +83,11 @@ void freeStack(TaskFunc& tf)
     }
 }
 
+// The parts of a handle, as bitHandle packs them.
+size_t iChanOf(BitHandle bh) { return static_cast<uint32_t>(bh) >> 24; }
+size_t iByteOf(BitHandle bh) { return (static_cast<uint32_t>(bh) >> 16) & 0xFF; }
+uint32_t fMaskOf(BitHandle bh) { return static_cast<uint32_t>(bh) & 0xFFFF; }
+
 }  // namespace
 
 MultiPlex::MultiPlex(const Proto* pup) : YekPlex("mp"), _pup(pup) {}
@@ -220,13 +225,11 @@ std::ostream& DinoPlex::print(std::ostream& os) const
 
 const DinoPlex::Bits* DinoPlex::bitsOf(BitHandle bh) const
 {
-    uint32_t u = static_cast<uint32_t>(bh);
-    size_t i = u >> 24;
-    size_t iByte = (u >> 16) & 0xFF;
-    uint32_t f = u & 0xFFFF;
-    if (f == 0 || f > 0xFF || iByte >= cbImage || i >= _vcbi.size())
+    // A mask beyond one byte, or a byte beyond the images, names no bit.
+    uint32_t f = fMaskOf(bh);
+    if (f == 0 || f > 0xFF || iByteOf(bh) >= cbImage || iChanOf(bh) >= _vcbi.size())
         return nullptr;
-    return &_vcbi[i];
+    return &_vcbi[iChanOf(bh)];
 }
 
 bool DinoPlex::isBit(BitHandle bh) const
@@ -237,8 +240,7 @@ bool DinoPlex::isBit(BitHandle bh) const
 bool DinoPlex::getBit(BitHandle bh) const
 {
     const Bits* pbi = bitsOf(bh);
-    uint32_t u = static_cast<uint32_t>(bh);
-    return pbi && (pbi->_mpucIn[(u >> 16) & 0xFF] & (u & 0xFF)) != 0;
+    return pbi && (pbi->_mpucIn[iByteOf(bh)] & fMaskOf(bh)) != 0;
 }
 
 void DinoPlex::setBit(BitHandle bh, bool f)
@@ -246,12 +248,11 @@ void DinoPlex::setBit(BitHandle bh, bool f)
     Bits* pbi = const_cast<Bits*>(bitsOf(bh));
     if (!pbi)
         return;
-    uint32_t u = static_cast<uint32_t>(bh);
-    unsigned char& b = pbi->_mpucOut[(u >> 16) & 0xFF];
+    unsigned char& b = pbi->_mpucOut[iByteOf(bh)];
     if (f)
-        b = static_cast<unsigned char>(b | (u & 0xFF));
+        b = static_cast<unsigned char>(b | fMaskOf(bh));
     else
-        b = static_cast<unsigned char>(b & ~(u & 0xFF));
+        b = static_cast<unsigned char>(b & ~fMaskOf(bh));
 }
 
 void DinoPlex::setBit(BitHandle bh)
