@@ -1,62 +1,21 @@
 // The dino protocol: messages, views, print and wire forms, the protocol object.
 #include "yekpro_dino.h"
 
+#include "wire_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
 #include <initializer_list>
-#include <sstream>
 
 using namespace KVdepDino100;
 using KVdepYek100::YekControlBuf;
+using namespace wire_test;
 
 namespace {
 
 const Dino_dino_Proto proDino;
-
-std::string bytes(std::initializer_list<int> l)
-{
-    std::string s;
-    for (int b : l)
-        s += static_cast<char>(b);
-    return s;
-}
-
-std::string marshalled(const YekControl& uc)
-{
-    std::stringbuf sb;
-    xostream xo(&sb);
-    proDino.marshal(xo, &uc);
-    return xo.isGood() ? sb.str() : "failed " + std::string(xo.szErr()) + " " + std::to_string(xo.iErr());
-}
-
-// The type byte into a header, then the protocol builds the message there.
-struct Unmarshalled {
-    YekControlBuf ucb;
-    std::string sgErr;  // empty when good
-    bool fAllRead;
-};
-
-Unmarshalled unmarshalled(const std::string& sgWire)
-{
-    std::stringbuf sb(sgWire);
-    xistream xi(&sb);
-    Unmarshalled r;
-    KVdepYek100::xunmarsh(xi, r.ucb);
-    proDino.unmarsh(xi, r.ucb, &r.ucb);
-    r.sgErr = xi.isGood() ? "" : std::string(xi.szErr()) + " " + std::to_string(xi.iErr());
-    r.fAllRead = sb.sgetc() == -1;
-    return r;
-}
-
-template <typename T>
-std::string printed(const T& m)
-{
-    std::ostringstream os;
-    os << m;
-    return os.str();
-}
 
 TEST(Dino, ProtocolObject)
 {
@@ -146,15 +105,15 @@ TEST(Dino, WireFormsAndBack)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ucb.eType());
-        EXPECT_EQ(marshalled(c.ucb), c.sgWire);
-        Unmarshalled u = unmarshalled(c.sgWire);
+        EXPECT_EQ(marshalled(proDino, c.ucb), c.sgWire);
+        Unmarshalled u = unmarshalled(proDino, c.sgWire);
         EXPECT_EQ(u.sgErr, "");
         EXPECT_TRUE(u.fAllRead);
         EXPECT_EQ(u.ucb.size(), c.ucb.size());
         EXPECT_EQ(std::memcmp(&u.ucb, &c.ucb, c.ucb.size()), 0);
     }
     // An open is its type byte alone: nothing behind it is read.
-    Unmarshalled u = unmarshalled(bytes({6, 0x55}));
+    Unmarshalled u = unmarshalled(proDino, bytes({6, 0x55}));
     EXPECT_EQ(u.sgErr, "");
     EXPECT_NE(pDinoOpen(&u.ucb), nullptr);
     EXPECT_FALSE(u.fAllRead);
@@ -164,15 +123,15 @@ TEST(Dino, CoreAndUnknownTypes)
 {
     // A core message goes out through the message core ...
     YekControl ucCore(1, 8);
-    EXPECT_EQ(marshalled(ucCore).substr(0, 1), bytes({1}));
+    EXPECT_EQ(marshalled(proDino, ucCore).substr(0, 1), bytes({1}));
     // ... but nothing outside 4 to 7 comes in.
     for (int e : {0, 1, 2, 3, 8, 10}) {
-        Unmarshalled u = unmarshalled(bytes({e, 0, 0, 0, 0, 0, 0, 0, 0}));
+        Unmarshalled u = unmarshalled(proDino, bytes({e, 0, 0, 0, 0, 0, 0, 0, 0}));
         EXPECT_EQ(u.sgErr, "yekpro_dino 169") << e;
         EXPECT_EQ(u.ucb.eType(), e) << "nothing is built";
     }
     // A short stream fails with the wire module's status.
-    EXPECT_NE(unmarshalled(bytes({5, 0, 0})).sgErr, "");
+    EXPECT_NE(unmarshalled(proDino, bytes({5, 0, 0})).sgErr, "");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <cstring>
 
 using namespace KVdepSio100;
-using namespace qirc_test;
+using namespace wire_test;
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "yekpro_vaq.h"
 
+#include "wire_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,31 +11,19 @@
 using namespace KVdepVaq100;
 using KVdepYek100::YekControlBuf;
 using KVdepYek100::YekProto;
+using wire_test::bytes;
+using wire_test::marshalled;
 
 namespace {
 
-std::string bytes(std::initializer_list<int> l)
-{
-    std::string s;
-    for (int b : l)
-        s += static_cast<char>(b);
-    return s;
-}
-
-std::string marshalled(const YekControl& uc)
-{
-    std::stringbuf sb;
-    xostream xo(&sb);
-    Vaq_vaq_Proto().marshal(xo, &uc);
-    return xo.isGood() ? sb.str() : "failed " + std::string(xo.szErr()) + " " + std::to_string(xo.iErr());
-}
+const Vaq_vaq_Proto proVaq;
 
 // What the kernel driver does on receive: type byte into a header, then the
 // protocol builds the message in the receive area (here the header itself).
 xistream& unmarshalled(xistream& xi, YekControlBuf* pucb)
 {
     KVdepYek100::xunmarsh(xi, *pucb);
-    return Vaq_vaq_Proto().unmarsh(xi, *pucb, pucb);
+    return proVaq.unmarsh(xi, *pucb, pucb);
 }
 
 TEST(Vaq, ProtocolObject)
@@ -95,7 +85,7 @@ TEST(Vaq, WireForms)
         {"type 7 is not vaq's", YekControlBuf() = YekControl(7, 8), "failed yek 179"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(marshalled(c.ucb), c.out) << c.what;
+        EXPECT_EQ(marshalled(proVaq, c.ucb), c.out) << c.what;
 }
 
 TEST(Vaq, MarshalThenUnmarshalGivesTheSameMessage)
@@ -104,7 +94,7 @@ TEST(Vaq, MarshalThenUnmarshalGivesTheSameMessage)
     r.eErr(0xFFFFFFFF).iErr(0x80000001).fStat(0x1234);
     VaqInit i;
     for (const YekControl* puc : {static_cast<const YekControl*>(&r), static_cast<const YekControl*>(&i)}) {
-        std::stringbuf sb(marshalled(*puc));
+        std::stringbuf sb(marshalled(proVaq, *puc));
         xistream xi(&sb);
         YekControlBuf ucb;
         unmarshalled(xi, &ucb);

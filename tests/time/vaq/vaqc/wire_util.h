@@ -1,4 +1,5 @@
-// Marshalling helpers shared by the protocol tests.
+// Marshalling helpers shared by the protocol tests of vaq and of the
+// protocols beside and above it.
 #pragma once
 
 #include "yek.h"
@@ -7,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-namespace qirc_test {
+namespace wire_test {
 
 using KVdepYek100::YekControl;
 using KVdepYek100::YekControlBuf;
@@ -60,4 +61,4 @@ std::string printed(const T& m)
     return os.str();
 }
 
-}  // namespace qirc_test
+}  // namespace wire_test
