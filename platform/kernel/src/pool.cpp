@@ -32,7 +32,6 @@ void* poolAlloc(std::size_t cb, ULONG tag, bool fZero, bool fCanFail)
     std::memset(p, fZero ? 0 : 0xA5, cbAlloc);
     std::lock_guard<std::mutex> lk(s.poolMtx);
     s.blocks[p] = {cb, tag};
-    s.cbOutstanding += cb;
     return p;
 }
 
@@ -46,7 +45,6 @@ void poolFree(void* p)
         auto it = s.blocks.find(p);
         if (it == s.blocks.end())
             fatal("ExFreePool of a block that is not allocated (freed twice, or never allocated)");
-        s.cbOutstanding -= it->second.first;
         s.blocks.erase(it);
     }
     std::free(p);
@@ -65,7 +63,10 @@ std::size_t Pool::outstanding() const
 std::size_t Pool::outstandingBytes() const
 {
     std::lock_guard<std::mutex> lk(_s.poolMtx);
-    return _s.cbOutstanding;
+    std::size_t cb = 0;
+    for (const auto& b : _s.blocks)
+        cb += b.second.first;
+    return cb;
 }
 
 std::size_t Pool::allocations() const

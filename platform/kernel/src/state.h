@@ -129,7 +129,7 @@ struct State {
     // Pool.
     mutable std::mutex poolMtx;
     std::map<void*, std::pair<std::size_t, ULONG>> blocks;
-    std::size_t cAlloc = 0, cFail = 0, cbOutstanding = 0;
+    std::size_t cAlloc = 0, cFail = 0;
     unsigned failNth = 0;
     bool fFailSize = false;
     std::size_t cbFail = 0;
