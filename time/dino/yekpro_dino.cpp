@@ -1,10 +1,16 @@
 // The dino messages, their views, print and wire forms, and the protocol class.
 #include "yekpro_dino.h"
 
-#include <new>
 #include <ostream>
 
+#include "yekpro_kit.h"
+
 namespace KVdepDino100 {
+
+using KVdepYek100::ProtoKit::field;
+using KVdepYek100::ProtoKit::readAt;
+using KVdepYek100::ProtoKit::typeByte;
+using KVdepYek100::ProtoKit::viewOf;
 
 static const char szSrc[] = "yekpro_dino";
 
@@ -16,12 +22,6 @@ static const char szSignature[] =
     "(//(/Int4:u_int,Int4:u_int/))";
 static_assert(sizeof(szSignature) == 126 + 1, "the dino signature has 126 characters");
 
-template <typename T>
-static T* viewOf(YekControl* puc, int eLow, int eHigh)
-{
-    return puc && puc->eType() >= eLow && puc->eType() <= eHigh ? static_cast<T*>(puc) : nullptr;
-}
-
 DinoResp* pDinoResp(YekControl* puc) { return viewOf<DinoResp>(puc, eDinoResp, eDinoOpenResp); }
 DinoOpenResp* pDinoOpenResp(YekControl* puc) { return viewOf<DinoOpenResp>(puc, eDinoOpenResp, eDinoOpenResp); }
 DinoOpen* pDinoOpen(YekControl* puc) { return viewOf<DinoOpen>(puc, eDinoOpen, eDinoOpen); }
@@ -30,12 +30,6 @@ const DinoResp* pDinoResp(const YekControl* puc) { return pDinoResp(const_cast<Y
 const DinoOpenResp* pDinoOpenResp(const YekControl* puc) { return pDinoOpenResp(const_cast<YekControl*>(puc)); }
 const DinoOpen* pDinoOpen(const YekControl* puc) { return pDinoOpen(const_cast<YekControl*>(puc)); }
 const DinoSync* pDinoSync(const YekControl* puc) { return pDinoSync(const_cast<YekControl*>(puc)); }
-
-// A blank, the stream back in decimal (the header leaves it in hex), the label.
-static std::ostream& field(std::ostream& os, const char* szLabel, u32 u)
-{
-    return os << ' ' << std::dec << szLabel << u;
-}
 
 std::ostream& operator<<(std::ostream& os, const DinoResp& m)
 {
@@ -55,11 +49,6 @@ std::ostream& operator<<(std::ostream& os, const DinoOpen& m)
 std::ostream& operator<<(std::ostream& os, const DinoSync& m)
 {
     return os << static_cast<const YekControl&>(m) << " tiTmo=" << m._tiTmo;
-}
-
-static xostream& typeByte(xostream& xo, const YekControl& uc)
-{
-    return KVdepYek100::xmarshal(xo, uc);
 }
 
 xostream& xmarshal(xostream& xo, const DinoResp& m)
@@ -103,13 +92,6 @@ xistream& xunmarsh(xistream& xi, DinoSync& m)
 }
 
 Dino_dino_Proto::Dino_dino_Proto() : YekProto(szSignature, "dino") {}
-
-// Builds the class of type e at out, with its own size, and reads its fields.
-template <typename T>
-static xistream& readAt(xistream& xi, int e, YekControl* out)
-{
-    return xunmarsh(xi, *new (out) T(e, sizeof(T)));
-}
 
 xistream& Dino_dino_Proto::unmarsh(xistream& xi, const YekControl& hdr, YekControl* out) const
 {

@@ -1,10 +1,16 @@
 // The moru messages: views, print and wire forms, and the protocol object.
 #include "yekpro_moru.h"
 
-#include <new>
 #include <ostream>
 
+#include "yekpro_kit.h"
+
 namespace KVdepMoru100 {
+
+using KVdepYek100::ProtoKit::field;
+using KVdepYek100::ProtoKit::readAt;
+using KVdepYek100::ProtoKit::typeByte;
+using KVdepYek100::ProtoKit::viewOf;
 
 static const char szSrc[] = "yekpro_moru";
 
@@ -18,29 +24,16 @@ static_assert(sizeof(szSignature) == 375 + 1, "the moru signature has 375 charac
 
 namespace {
 
-template <class T>
-T* viewOf(YekControl* puc, int eLow, int eHigh)
-{
-    return puc && puc->eType() >= eLow && puc->eType() <= eHigh ? static_cast<T*>(puc) : nullptr;
-}
-
 // " label=" and the two entries of an indexed field, each after a blank.
 std::ostream& entries(std::ostream& os, const char* szLabel, const u32 mp[2])
 {
     return os << ' ' << std::dec << szLabel << ' ' << mp[0] << ' ' << mp[1];
 }
 
-std::ostream& field(std::ostream& os, const char* szLabel, u32 u)
-{
-    return os << ' ' << std::dec << szLabel << u;
-}
-
 xostream& put1s(xostream& xo, const u32 mp[2]) { return xo.putInt1(mp[0]).putInt1(mp[1]); }
 xostream& put2s(xostream& xo, const u32 mp[2]) { return xo.putInt2(mp[0]).putInt2(mp[1]); }
 xistream& get1s(xistream& xi, u32 mp[2]) { return xi.getInt1(mp[0]).getInt1(mp[1]); }
 xistream& get2s(xistream& xi, u32 mp[2]) { return xi.getInt2(mp[0]).getInt2(mp[1]); }
-
-xostream& header(xostream& xo, const YekControl& m) { return KVdepYek100::xmarshal(xo, m); }
 
 }  // namespace
 
@@ -112,13 +105,13 @@ std::ostream& operator<<(std::ostream& os, const MoruSampleResp& m)
     return field(os, "iFifo=", m._iFifo);
 }
 
-xostream& xmarshal(xostream& xo, const MoruPulseConfig& m) { return header(xo, m); }
-xostream& xmarshal(xostream& xo, const MoruSetTimer& m) { return KVdepYek100::xmarshal(header(xo, m), m._ti); }
-xostream& xmarshal(xostream& xo, const MoruInit& m) { return header(xo, m); }
+xostream& xmarshal(xostream& xo, const MoruPulseConfig& m) { return typeByte(xo, m); }
+xostream& xmarshal(xostream& xo, const MoruSetTimer& m) { return KVdepYek100::xmarshal(typeByte(xo, m), m._ti); }
+xostream& xmarshal(xostream& xo, const MoruInit& m) { return typeByte(xo, m); }
 
 xostream& xmarshal(xostream& xo, const MoruConfig& m)
 {
-    header(xo, m).putInt4(m._cScale);
+    typeByte(xo, m).putInt4(m._cScale);
     put1s(xo, m._mpfIgnFirst);
     put2s(xo, m._mpcLimit);
     put2s(xo, m._mpeFilt);
@@ -134,16 +127,16 @@ xostream& xmarshal(xostream& xo, const MoruConfig& m)
 
 xostream& xmarshal(xostream& xo, const MoruSample& m)
 {
-    KVdepYek100::xmarshal(header(xo, m), m._tiTmo).putInt2(m._cFifo);
+    KVdepYek100::xmarshal(typeByte(xo, m), m._tiTmo).putInt2(m._cFifo);
     return put2s(xo, m._mpiFifo).putInt2(m._cMax);
 }
 
-xostream& xmarshal(xostream& xo, const MoruStop& m) { return header(xo, m); }
-xostream& xmarshal(xostream& xo, const MoruResp& m) { return header(xo, m).putInt4(m._eErr).putInt4(m._iErr); }
+xostream& xmarshal(xostream& xo, const MoruStop& m) { return typeByte(xo, m); }
+xostream& xmarshal(xostream& xo, const MoruResp& m) { return typeByte(xo, m).putInt4(m._eErr).putInt4(m._iErr); }
 
 xostream& xmarshal(xostream& xo, const MoruSampleResp& m)
 {
-    return header(xo, m).putInt4(m._eErr).putInt4(m._iErr).putInt2(m._cSamples).putInt2(m._iFifo);
+    return typeByte(xo, m).putInt4(m._eErr).putInt4(m._iErr).putInt2(m._cSamples).putInt2(m._iFifo);
 }
 
 xistream& xunmarsh(xistream& xi, MoruPulseConfig&) { return xi; }
@@ -188,21 +181,21 @@ xistream& Moru_moru_Proto::unmarsh(xistream& xi, const YekControl& hdr, YekContr
     int eType = hdr.eType();
     switch (eType) {
     case eMoruPulseConfig:
-        return xunmarsh(xi, *new (out) MoruPulseConfig(eType, 0));
+        return readAt<MoruPulseConfig>(xi, eType, out);
     case eMoruSetTimer:
-        return xunmarsh(xi, *new (out) MoruSetTimer(eType, 0));
+        return readAt<MoruSetTimer>(xi, eType, out);
     case eMoruInit:
-        return xunmarsh(xi, *new (out) MoruInit(eType, 0));
+        return readAt<MoruInit>(xi, eType, out);
     case eMoruConfig:
-        return xunmarsh(xi, *new (out) MoruConfig(eType, 0));
+        return readAt<MoruConfig>(xi, eType, out);
     case eMoruSample:
-        return xunmarsh(xi, *new (out) MoruSample(eType, 0));
+        return readAt<MoruSample>(xi, eType, out);
     case eMoruStop:
-        return xunmarsh(xi, *new (out) MoruStop(eType, 0));
+        return readAt<MoruStop>(xi, eType, out);
     case eMoruResp:
-        return xunmarsh(xi, *new (out) MoruResp(eType, 0));
+        return readAt<MoruResp>(xi, eType, out);
     case eMoruSampleResp:
-        return xunmarsh(xi, *new (out) MoruSampleResp(eType, 0));
+        return readAt<MoruSampleResp>(xi, eType, out);
     default:
         xi.setFailed(szSrc, 353);
         return xi;

@@ -1,10 +1,16 @@
 // The puli messages: views, print and wire forms, and the protocol class.
 #include "yekpro_puli.h"
 
-#include <new>
 #include <ostream>
 
+#include "yekpro_kit.h"
+
 namespace KVdepPuli100 {
+
+using KVdepYek100::ProtoKit::field;
+using KVdepYek100::ProtoKit::readAt;
+using KVdepYek100::ProtoKit::typeByte;
+using KVdepYek100::ProtoKit::viewOf;
 
 static const char szSrc[] = "yekpro_puli";
 
@@ -13,30 +19,16 @@ static const char szSignature[] =
     "(/Int4:unsigned/)(//)";
 static_assert(sizeof(szSignature) == 118 + 1, "the puli signature has 118 characters");
 
-namespace {
-
-template <class T>
-T* viewOf(YekControl* puc, int eType)
+PuliPulseConfig* pPuliPulseConfig(YekControl* puc)
 {
-    return puc && puc->eType() == eType ? static_cast<T*>(puc) : nullptr;
+    return viewOf<PuliPulseConfig>(puc, ePuliPulseConfig, ePuliPulseConfig);
 }
-
-std::ostream& field(std::ostream& os, const char* szLabel, u32 u)
-{
-    return os << ' ' << std::dec << szLabel << u;
-}
-
-xostream& header(xostream& xo, const YekControl& m) { return KVdepYek100::xmarshal(xo, m); }
-
-}  // namespace
-
-PuliPulseConfig* pPuliPulseConfig(YekControl* puc) { return viewOf<PuliPulseConfig>(puc, ePuliPulseConfig); }
-PuliSetTimer* pPuliSetTimer(YekControl* puc) { return viewOf<PuliSetTimer>(puc, ePuliSetTimer); }
-PuliInit* pPuliInit(YekControl* puc) { return viewOf<PuliInit>(puc, ePuliInit); }
-PuliConfig* pPuliConfig(YekControl* puc) { return viewOf<PuliConfig>(puc, ePuliConfig); }
-PuliSample* pPuliSample(YekControl* puc) { return viewOf<PuliSample>(puc, ePuliSample); }
-PuliStop* pPuliStop(YekControl* puc) { return viewOf<PuliStop>(puc, ePuliStop); }
-PuliResp* pPuliResp(YekControl* puc) { return viewOf<PuliResp>(puc, ePuliResp); }
+PuliSetTimer* pPuliSetTimer(YekControl* puc) { return viewOf<PuliSetTimer>(puc, ePuliSetTimer, ePuliSetTimer); }
+PuliInit* pPuliInit(YekControl* puc) { return viewOf<PuliInit>(puc, ePuliInit, ePuliInit); }
+PuliConfig* pPuliConfig(YekControl* puc) { return viewOf<PuliConfig>(puc, ePuliConfig, ePuliConfig); }
+PuliSample* pPuliSample(YekControl* puc) { return viewOf<PuliSample>(puc, ePuliSample, ePuliSample); }
+PuliStop* pPuliStop(YekControl* puc) { return viewOf<PuliStop>(puc, ePuliStop, ePuliStop); }
+PuliResp* pPuliResp(YekControl* puc) { return viewOf<PuliResp>(puc, ePuliResp, ePuliResp); }
 
 const PuliPulseConfig* pPuliPulseConfig(const YekControl* puc) { return pPuliPulseConfig(const_cast<YekControl*>(puc)); }
 const PuliSetTimer* pPuliSetTimer(const YekControl* puc) { return pPuliSetTimer(const_cast<YekControl*>(puc)); }
@@ -73,13 +65,13 @@ std::ostream& operator<<(std::ostream& os, const PuliResp& m)
     return field(os, "iErr=", m._iErr);
 }
 
-xostream& xmarshal(xostream& xo, const PuliPulseConfig& m) { return header(xo, m); }
-xostream& xmarshal(xostream& xo, const PuliSetTimer& m) { return KVdepYek100::xmarshal(header(xo, m), m._ti); }
-xostream& xmarshal(xostream& xo, const PuliInit& m) { return header(xo, m); }
-xostream& xmarshal(xostream& xo, const PuliConfig& m) { return header(xo, m).putInt4(m._cScale); }
-xostream& xmarshal(xostream& xo, const PuliSample& m) { return KVdepYek100::xmarshal(header(xo, m), m._tiTmo); }
-xostream& xmarshal(xostream& xo, const PuliStop& m) { return header(xo, m); }
-xostream& xmarshal(xostream& xo, const PuliResp& m) { return header(xo, m).putInt4(m._eErr).putInt4(m._iErr); }
+xostream& xmarshal(xostream& xo, const PuliPulseConfig& m) { return typeByte(xo, m); }
+xostream& xmarshal(xostream& xo, const PuliSetTimer& m) { return KVdepYek100::xmarshal(typeByte(xo, m), m._ti); }
+xostream& xmarshal(xostream& xo, const PuliInit& m) { return typeByte(xo, m); }
+xostream& xmarshal(xostream& xo, const PuliConfig& m) { return typeByte(xo, m).putInt4(m._cScale); }
+xostream& xmarshal(xostream& xo, const PuliSample& m) { return KVdepYek100::xmarshal(typeByte(xo, m), m._tiTmo); }
+xostream& xmarshal(xostream& xo, const PuliStop& m) { return typeByte(xo, m); }
+xostream& xmarshal(xostream& xo, const PuliResp& m) { return typeByte(xo, m).putInt4(m._eErr).putInt4(m._iErr); }
 
 xistream& xunmarsh(xistream& xi, PuliPulseConfig&) { return xi; }
 xistream& xunmarsh(xistream& xi, PuliSetTimer& m) { return KVdepYek100::xunmarsh(xi, m._ti); }
@@ -97,19 +89,19 @@ xistream& Puli_puli_Proto::unmarsh(xistream& xi, const YekControl& hdr, YekContr
     int eType = hdr.eType();
     switch (eType) {
     case ePuliPulseConfig:
-        return xunmarsh(xi, *new (out) PuliPulseConfig(eType, 0));
+        return readAt<PuliPulseConfig>(xi, eType, out);
     case ePuliSetTimer:
-        return xunmarsh(xi, *new (out) PuliSetTimer(eType, 0));
+        return readAt<PuliSetTimer>(xi, eType, out);
     case ePuliInit:
-        return xunmarsh(xi, *new (out) PuliInit(eType, 0));
+        return readAt<PuliInit>(xi, eType, out);
     case ePuliConfig:
-        return xunmarsh(xi, *new (out) PuliConfig(eType, 0));
+        return readAt<PuliConfig>(xi, eType, out);
     case ePuliSample:
-        return xunmarsh(xi, *new (out) PuliSample(eType, 0));
+        return readAt<PuliSample>(xi, eType, out);
     case ePuliStop:
-        return xunmarsh(xi, *new (out) PuliStop(eType, 0));
+        return readAt<PuliStop>(xi, eType, out);
     case ePuliResp:
-        return xunmarsh(xi, *new (out) PuliResp(eType, 0));
+        return readAt<PuliResp>(xi, eType, out);
     default:
         xi.setFailed(szSrc, 269);
         return xi;

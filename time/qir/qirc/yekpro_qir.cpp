@@ -1,12 +1,17 @@
 // The qir messages, their views, print and wire forms, and the protocol object.
 #include "yekpro_qir.h"
 
-#include <new>
 #include <ostream>
 
+#include "yekpro_kit.h"
 #include "yekpro_vaq.h"
 
 namespace KVdepQir100 {
+
+using KVdepYek100::ProtoKit::field;
+using KVdepYek100::ProtoKit::readAt;
+using KVdepYek100::ProtoKit::typeByte;
+using KVdepYek100::ProtoKit::viewOf;
 
 using KVdepVaq100::Vaq_vaq_Proto;
 
@@ -25,12 +30,6 @@ static const char szSignature[] =
     "(/Int4:u_int,Int1:bool/(/Int4:u_int,Int4:u_int/))"
     "((/Int4:u_int,Int1:bool/(/Int4:u_int,Int4:u_int/))//)";
 static_assert(sizeof(szSignature) == 390 + 1, "the qir signature has 390 characters");
-
-template <typename T>
-static T* viewOf(YekControl* puc, int eLow, int eHigh)
-{
-    return puc && puc->eType() >= eLow && puc->eType() <= eHigh ? static_cast<T*>(puc) : nullptr;
-}
 
 QirRead* pQirRead(YekControl* puc) { return viewOf<QirRead>(puc, eQirRead, eQirWrite); }
 QirWrite* pQirWrite(YekControl* puc) { return viewOf<QirWrite>(puc, eQirWrite, eQirWrite); }
@@ -56,12 +55,6 @@ const QirCmd* pQirCmd(const YekControl* puc) { return pQirCmd(const_cast<YekCont
 const QirResp* pQirResp(const YekControl* puc) { return pQirResp(const_cast<YekControl*>(puc)); }
 const QirWrResp* pQirWrResp(const YekControl* puc) { return pQirWrResp(const_cast<YekControl*>(puc)); }
 const QirInfoResp* pQirInfoResp(const YekControl* puc) { return pQirInfoResp(const_cast<YekControl*>(puc)); }
-
-// A blank, the stream back in decimal (the header leaves it in hex), the label.
-static std::ostream& field(std::ostream& os, const char* szLabel, u_int u)
-{
-    return os << ' ' << std::dec << szLabel << u;
-}
 
 std::ostream& operator<<(std::ostream& os, const QirRead& m)
 {
@@ -108,11 +101,6 @@ std::ostream& operator<<(std::ostream& os, const QirInfo& info)
 std::ostream& operator<<(std::ostream& os, const QirInfoResp& m)
 {
     return os << static_cast<const QirResp&>(m) << ' ' << "info=" << m._info;
-}
-
-static xostream& typeByte(xostream& xo, const YekControl& uc)
-{
-    return KVdepYek100::xmarshal(xo, uc);
 }
 
 xostream& xmarshal(xostream& xo, const QirRead& m)
@@ -207,13 +195,6 @@ xistream& xunmarsh(xistream& xi, QirInfoResp& m)
 }
 
 Qir_qir_Proto::Qir_qir_Proto() : YekProto(szSignature, "qir") {}
-
-// Builds the class of type e at out, with its own size, and reads its fields.
-template <typename T>
-static xistream& readAt(xistream& xi, int e, YekControl* out)
-{
-    return xunmarsh(xi, *new (out) T(e, sizeof(T)));
-}
 
 xistream& Qir_qir_Proto::unmarsh(xistream& xi, const YekControl& hdr, YekControl* out) const
 {

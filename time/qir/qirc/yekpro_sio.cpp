@@ -1,12 +1,17 @@
 // The sio messages, their views, print and wire forms, and the protocol object.
 #include "yekpro_sio.h"
 
-#include <new>
 #include <ostream>
 
+#include "yekpro_kit.h"
 #include "yekpro_vaq.h"
 
 namespace KVdepSio100 {
+
+using KVdepYek100::ProtoKit::field;
+using KVdepYek100::ProtoKit::readAt;
+using KVdepYek100::ProtoKit::typeByte;
+using KVdepYek100::ProtoKit::viewOf;
 
 using KVdepVaq100::Vaq_vaq_Proto;
 
@@ -19,12 +24,6 @@ static const char szSignature[] =
     "(/Int4:u_int,Int4:u_int/)";
 static_assert(sizeof(szSignature) == 125 + 1, "the sio signature has 125 characters");
 
-template <typename T>
-static T* viewOf(YekControl* puc, int eLow, int eHigh)
-{
-    return puc && puc->eType() >= eLow && puc->eType() <= eHigh ? static_cast<T*>(puc) : nullptr;
-}
-
 SioSync* pSioSync(YekControl* puc) { return viewOf<SioSync>(puc, eSioSync, eSioSync); }
 SioRead* pSioRead(YekControl* puc) { return viewOf<SioRead>(puc, eSioRead, eSioWrite); }
 SioWrite* pSioWrite(YekControl* puc) { return viewOf<SioWrite>(puc, eSioWrite, eSioWrite); }
@@ -33,12 +32,6 @@ const SioSync* pSioSync(const YekControl* puc) { return pSioSync(const_cast<YekC
 const SioRead* pSioRead(const YekControl* puc) { return pSioRead(const_cast<YekControl*>(puc)); }
 const SioWrite* pSioWrite(const YekControl* puc) { return pSioWrite(const_cast<YekControl*>(puc)); }
 const SioResp* pSioResp(const YekControl* puc) { return pSioResp(const_cast<YekControl*>(puc)); }
-
-// A blank, the stream back in decimal (the header leaves it in hex), the label.
-static std::ostream& field(std::ostream& os, const char* szLabel, u_int u)
-{
-    return os << ' ' << std::dec << szLabel << u;
-}
 
 std::ostream& operator<<(std::ostream& os, const SioSync& m)
 {
@@ -58,11 +51,6 @@ std::ostream& operator<<(std::ostream& os, const SioWrite& m)
 std::ostream& operator<<(std::ostream& os, const SioResp& m)
 {
     return field(field(os << static_cast<const YekControl&>(m), "eErr=", m._eErr), "fStat=", m._fStat);
-}
-
-static xostream& typeByte(xostream& xo, const YekControl& uc)
-{
-    return KVdepYek100::xmarshal(xo, uc);
 }
 
 xostream& xmarshal(xostream& xo, const SioSync& m)
@@ -106,13 +94,6 @@ xistream& xunmarsh(xistream& xi, SioResp& m)
 }
 
 Sio_sio_Proto::Sio_sio_Proto() : YekProto(szSignature, "sio") {}
-
-// Builds the class of type e at out, with its own size, and reads its fields.
-template <typename T>
-static xistream& readAt(xistream& xi, int e, YekControl* out)
-{
-    return xunmarsh(xi, *new (out) T(e, sizeof(T)));
-}
 
 xistream& Sio_sio_Proto::unmarsh(xistream& xi, const YekControl& hdr, YekControl* out) const
 {
