@@ -11,10 +11,15 @@ namespace KVdepYek100 {
 
 static const char szSrc[] = "yek_driver";
 
+// Bytes the area holds; a limit at or below the base is no room.
+static size_t cRoomOf(const YekData& ud)
+{
+    return cDataOf(YekMemStruct{nullptr, ud._pchLimBuf, ud._pchBase});
+}
+
 void YekData::setSize(const YekMemStruct& m)
 {
-    size_t cRoom = cDataOf(YekMemStruct{nullptr, _pchLimBuf, _pchBase});
-    _pchLimDat = _pchBase + std::min(cDataOf(m), cRoom);
+    _pchLimDat = _pchBase + std::min(cDataOf(m), cRoomOf(*this));
 }
 
 YekMsgBuf::YekMsgBuf() : YekBuf(_mpchData, sizeof _mpchData)
@@ -32,7 +37,7 @@ YekData* copy(YekData* pud, const YekMsgBuf* pmu)
 {
     size_t c = pmu->cDone();
     if (c != 0) {
-        FEX_ASSERT(pud->_pchBase && c <= static_cast<size_t>(pud->_pchLimBuf - pud->_pchBase),
+        FEX_ASSERT(pud->_pchBase && c <= cRoomOf(*pud),
                    "pud->_pchBase && c <= pud->_pchLimBuf-pud->_pchBase", szSrc, 28);
         std::memcpy(pud->_pchBase, pmu->pchBase(), c);
     }

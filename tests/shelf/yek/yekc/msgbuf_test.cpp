@@ -170,6 +170,15 @@ TEST(MsgBufDeath, CopyIntoMissingOrSmallArea)
     EXPECT_DEATH(copy(&udSmall, &mb), szReport);
     EXPECT_DEATH(copy(&udNone, &mb), szReport);
 
+    // A limit at or below the base, or a missing limit, is no room at all.
+    char mpchBehind[64];
+    for (const YekMemStruct& m : {YekMemStruct{mpchBehind + 4, mpchBehind + 4, mpchBehind + 8},
+                                  YekMemStruct{mpchBehind + 8, mpchBehind + 8, mpchBehind + 8},
+                                  YekMemStruct{nullptr, nullptr, mpchBehind + 8}}) {
+        YekData udBad(m);
+        EXPECT_DEATH(copy(&udBad, &mb), szReport);
+    }
+
     static char mpchBig[513];
     YekData udBig(mpchBig, sizeof mpchBig);
     EXPECT_DEATH(copy(&mb, &udBig), "Assertion failed: pum->pchBase\\(\\) && c <= pum->cMax\\(\\), file yek_driver, line 39");
