@@ -13,6 +13,10 @@ void VersPool::free(vers_t v)
         return;
     Set* ps = set(v);
     FEX_ASSERT(ps->_c, "ps->_c", szSrc, 16);
+    // A version its set has not handed out yet is not live: counting it
+    // down would restart the set under a live one.
+    if (v >= ps->_i)
+        return;
     if (--ps->_c == 0)
         ps->_i = v & 1;  // free again: it may become current once the other is used up
 }

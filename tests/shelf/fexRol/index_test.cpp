@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 #include <vector>
 
@@ -104,6 +105,21 @@ TEST(VersPool, AlternatingSetsOrderLiveVersions)
     EXPECT_EQ(vp.lt(3, 0), 1);  // 0 belongs to the current set
     EXPECT_EQ(vp.lt(0, 3), 0);
     EXPECT_EQ(vp.lt(1, 3), 1);
+}
+
+TEST(VersPool, FreeIgnoresAVersionItsSetNeverHandedOut)
+{
+    VersPool vp(3);
+    EXPECT_EQ(vp.alloc(), 0);
+    EXPECT_EQ(vp.alloc(), 2);
+    for (vers_t v : {4, 6, 1000, INT_MAX - 1})
+        vp.free(v);  // set 0 has not reached them: ignored
+    vp.free(2);
+    EXPECT_EQ(vp._mpSet[0]._c, 1);
+    EXPECT_EQ(vp.alloc(), 4);  // 0 is still live: not handed out again
+    vp.free(0);
+    vp.free(4);
+    EXPECT_EQ(vp.alloc(), 0);  // now the set has started again
 }
 
 TEST(VersPool, SpecialVersionsBelowAndAboveEveryOther)
