@@ -75,13 +75,47 @@ Logger::~Logger()
         _pco->fini(this);
 }
 
+// Loggers along the chain from plo up, each counted once: a chain that
+// comes back to one of its loggers ends before it would repeat.
+static size_t cChainOf(const Logger* plo)
+{
+    const Logger* ploSlow = plo;
+    const Logger* ploFast = plo;
+    while (ploFast && ploFast->_ploPar) {
+        ploSlow = ploSlow->_ploPar;
+        ploFast = ploFast->_ploPar->_ploPar;
+        if (ploSlow == ploFast)
+            break;
+    }
+    size_t c = 0;
+    if (!ploFast || !ploFast->_ploPar) {
+        for (; plo; plo = plo->_ploPar)
+            ++c;
+        return c;
+    }
+    // A loop: the loggers before it, then the loop once round.
+    for (ploSlow = plo; ploSlow != ploFast; ploSlow = ploSlow->_ploPar, ploFast = ploFast->_ploPar)
+        ++c;
+    const Logger* ploLoop = ploSlow;
+    do {
+        ++c;
+        ploSlow = ploSlow->_ploPar;
+    } while (ploSlow != ploLoop);
+    return c;
+}
+
 const char** Logger::getIdPath(const char** ppchPath, const char** ppchLim) const
 {
-    if (_ploPar)
-        ppchPath = _ploPar->getIdPath(ppchPath, ppchLim);
-    if (ppchPath < ppchLim)
-        *ppchPath++ = _szId;
-    return ppchPath;
+    // Walked without recursion: the chain may be long or loop.
+    size_t cChain = cChainOf(this);
+    size_t cRoom = ppchPath < ppchLim ? static_cast<size_t>(ppchLim - ppchPath) : 0;
+    size_t c = cChain < cRoom ? cChain : cRoom;
+    const Logger* plo = this;
+    for (size_t i = c; i < cChain; ++i)
+        plo = plo->_ploPar;  // the deepest names do not fit
+    for (size_t i = c; i > 0; --i, plo = plo->_ploPar)
+        ppchPath[i - 1] = plo->_szId;
+    return ppchPath + c;
 }
 
 Record* Record::puts(const char* sz)

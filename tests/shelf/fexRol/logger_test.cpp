@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,6 +87,37 @@ TEST_F(LoggerTest, DeepLoggerRegistersWithItsShallowestNames)
               std::vector<std::string>(vsgNames.begin(), vsgNames.begin() + ceMaxPath));
     while (!vlo.empty())
         vlo.pop_back();
+}
+
+TEST_F(LoggerTest, AncestorLoopEndsThePathWhereItWouldRepeat)
+{
+    pVovadCore = &core;
+    Logger self("self", &self);
+    EXPECT_EQ(self.fMask(), 1);
+    EXPECT_EQ(std::vector<std::string>(core.vPath.begin(), core.vPath.end()), (std::vector<std::string>{"self"}));
+
+    Logger a("a", nullptr);
+    Logger b("b", &a);
+    a._ploPar = &b;
+    Logger c("c", &a);
+    EXPECT_EQ(c.fMask(), 3);
+    EXPECT_EQ(std::vector<std::string>(core.vPath.begin(), core.vPath.end()),
+              (std::vector<std::string>{"b", "a", "c"}));
+}
+
+TEST_F(LoggerTest, VeryLongChainRegistersWithItsShallowestNames)
+{
+    // Built without a core, so only the last logger walks the chain.
+    const int cDepth = 500000;
+    std::deque<Logger> dlo;
+    for (int i = 0; i < cDepth; ++i)
+        dlo.emplace_back(i == 0 ? "root" : "mid", i ? &dlo.back() : nullptr);
+    pVovadCore = &core;
+    Logger lo("leaf", &dlo.back());
+    EXPECT_EQ(lo.fMask(), ceMaxPath);
+    ASSERT_EQ(core.vPath.size(), static_cast<size_t>(ceMaxPath));
+    EXPECT_STREQ(core.vPath[0], "root");
+    EXPECT_STREQ(core.vPath[ceMaxPath - 1], "mid");
 }
 
 TEST_F(LoggerTest, RecordTextsAreCutTo255Characters)
