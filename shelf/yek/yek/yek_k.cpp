@@ -22,6 +22,15 @@ void takeCount(YekData* pud, const YekMemStruct& duReturned)
         pud->setSize(drvAnswerRecord(pud->_pchBase, duReturned));
 }
 
+// A request without its control is refused before anything is sent.
+bool refuseNoControl(Failables* pfa, bool fHasControl, const char* szErr)
+{
+    if (fHasControl)
+        return false;
+    pfa->setFailed(szErr, ERROR_INVALID_PARAMETER);
+    return true;
+}
+
 }  // namespace
 
 YekKernel::YekKernel(const YekProto* pup, const char* szDev, const char* szChan) : YekCall(pup), _h(nullptr)
@@ -39,27 +48,29 @@ YekKernel::~YekKernel()
 
 Failables& YekKernel::putMsg(const YekControl* puc, const YekData* pud)
 {
-    if (!isGood())
+    static const char szErr[] = "DeviceIoControl(put) failed";
+    if (!isGood() || refuseNoControl(this, puc, szErr))
         return *this;
     YekIoc ioc{};
     ioc._cd = puc->yk();
     ioc._dd = dataRecord(pud);
     if (!drvIoctl(_h, IOCTL_YEK_PUT, &ioc))
-        setFailed("DeviceIoControl(put) failed", static_cast<int>(GetLastError()));
+        setFailed(szErr, static_cast<int>(GetLastError()));
     return *this;
 }
 
-// The receive room of a control buffer is its 128 bytes behind the header,
-// whatever size the header announces from an earlier answer.
+// The receiving record spans the size the buffer's header announces: a caller
+// that reuses a buffer resets its header first.
 Failables& YekKernel::getMsg(YekControlBuf* puc, YekData* pud)
 {
-    if (!isGood())
+    static const char szErr[] = "DeviceIoControl(get) failed";
+    if (!isGood() || refuseNoControl(this, puc, szErr))
         return *this;
     YekIoc ioc{};
-    ioc._cu = puc->ykBuf();
+    ioc._cu = puc->yk();
     ioc._du = dataRecord(pud);
     if (!drvIoctl(_h, IOCTL_YEK_GET, &ioc)) {
-        setFailed("DeviceIoControl(get) failed", static_cast<int>(GetLastError()));
+        setFailed(szErr, static_cast<int>(GetLastError()));
         return *this;
     }
     takeCount(pud, ioc._du);
@@ -68,15 +79,16 @@ Failables& YekKernel::getMsg(YekControlBuf* puc, YekData* pud)
 
 Failables& YekKernel::xchMsg(const YekControl* pucd, const YekData* pudd, YekControlBuf* pucu, YekData* pudu)
 {
-    if (!isGood())
+    static const char szErr[] = "DeviceIoControl(xch) failed";
+    if (!isGood() || refuseNoControl(this, pucd && pucu, szErr))
         return *this;
     YekIoc ioc{};
     ioc._cd = pucd->yk();
     ioc._dd = dataRecord(pudd);
-    ioc._cu = pucu->ykBuf();
+    ioc._cu = pucu->yk();
     ioc._du = dataRecord(pudu);
     if (!drvIoctl(_h, IOCTL_YEK_XCH, &ioc)) {
-        setFailed("DeviceIoControl(xch) failed", static_cast<int>(GetLastError()));
+        setFailed(szErr, static_cast<int>(GetLastError()));
         return *this;
     }
     takeCount(pudu, ioc._du);

@@ -39,16 +39,36 @@ TEST_F(CounterWorld, KernelCallWritesAndReadsARegister)
         EXPECT_EQ(ud.cData(), 0u);
         EXPECT_EQ(board->qir()->reg(5), 0xBEEFu);
 
-        // A put, then a get into the same control buffer.
+        // A put, then a get into the same control buffer, its header reset
+        // first: the receiving record is what the header announces.
         QirRead rd;
         rd.iPort(5);
         ASSERT_TRUE(call.putMsg(&rd, nullptr).isGood()) << text(call);
+        ucb = YekControlBuf();
         ASSERT_TRUE(call.getMsg(&ucb, &ud).isGood()) << text(call);
         ASSERT_NE(pQirResp(&ucb), nullptr);
         EXPECT_EQ(pQirResp(&ucb)->iErr(), 0xBEEFu);
         EXPECT_EQ(board->requests().size(), 2u);  // the protocol check reaches no board
     }
     EXPECT_EQ(board->runningImage(), "gid_firmware");
+}
+
+TEST_F(CounterWorld, KernelCallRefusesAReusedBufferWithASmallHeader)
+{
+    YekKernel call(&proQir, szDev, "0");
+    ASSERT_TRUE(call.isGood()) << text(call);
+    QirWrite wr;
+    wr.iPort(5);
+    wr.iVal(0x0101);
+    YekControlBuf ucb;
+    ASSERT_TRUE(call.xchMsg(&wr, nullptr, &ucb, nullptr).isGood()) << text(call);
+    ASSERT_LT(ucb._size, 128u) << "the answer is short";
+    size_t cRequests = board->requests().size();
+    wr.iVal(0x0202);
+    EXPECT_TRUE(call.xchMsg(&wr, nullptr, &ucb, nullptr).isFail());
+    EXPECT_STREQ(call.szErr(), "DeviceIoControl(xch) failed");
+    EXPECT_EQ(board->requests().size(), cRequests) << "nothing reached the board";
+    EXPECT_EQ(board->qir()->reg(5), 0x0101u);
 }
 
 TEST_F(CounterWorld, FactoryOpensKernelCallsOnTheDevicePath)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 using namespace yek_test;
@@ -102,15 +103,17 @@ TEST_F(CallTest, PutGetAndExchangeBlocks)
     EXPECT_EQ(calls[2].uCode, IOCTL_YEK_GET);
     const YekIoc& get = calls[2].ioc;
     EXPECT_EQ(get._cu._pchBase, reinterpret_cast<char*>(&ucb));
-    EXPECT_GE(get._cu._pchLimBuf - get._cu._pchBase, 128);
+    EXPECT_EQ(get._cu._pchLimBuf, get._cu._pchBase + sizeof ucb) << "a fresh buffer announces its size";
+    EXPECT_EQ(get._cu._pchLimDat, get._cu._pchLimBuf);
     EXPECT_EQ(get._du._pchBase, mpchUp);
     EXPECT_EQ(get._du._pchLimBuf, mpchUp + sizeof mpchUp);
     EXPECT_TRUE(isZero(get._cd) && isZero(get._dd));
 
-    // The same control buffer again, its header now announcing the answer's
-    // size, and no data: still room for the next answer.
+    // The same control buffer again, its header reset to the buffer's size,
+    // and no data.
     TestMsg tmXch(6);
     udUp = YekData(mpchUp, sizeof mpchUp);
+    ucb = YekControlBuf();
     EXPECT_TRUE(call.xchMsg(&tmXch, nullptr, &ucb, &udUp).isGood()) << call;
     EXPECT_EQ(pTestMsg(&ucb)->_id, 1006u);
     EXPECT_EQ(udUp.cData(), 0u);
@@ -119,7 +122,74 @@ TEST_F(CallTest, PutGetAndExchangeBlocks)
     EXPECT_EQ(calls[3].uCode, IOCTL_YEK_XCH);
     EXPECT_EQ(calls[3].ioc._cd._pchBase, reinterpret_cast<char*>(&tmXch));
     EXPECT_TRUE(isZero(calls[3].ioc._dd));
-    EXPECT_GE(calls[3].ioc._cu._pchLimBuf - calls[3].ioc._cu._pchBase, 128);
+    EXPECT_EQ(calls[3].ioc._cu._pchLimBuf, calls[3].ioc._cu._pchBase + sizeof ucb);
+}
+
+TEST_F(CallTest, ReceivingRecordIsWhatTheHeaderAnnounces)
+{
+    // A reused buffer whose header says 20 bytes: the record spans 20 bytes
+    // and the driver refuses it; a buffer that announces 128 is enough.
+    for (bool fXch : {false, true}) {
+        SCOPED_TRACE(fXch ? "xch" : "get");
+        reload(sgServerSig);
+        echo();
+        YekKernel call(&testProto(), szDev, "0");
+        ASSERT_TRUE(call.isGood());
+        YekControlBuf ucb;
+        ucb._size = 20;
+        TestMsg tm(7);
+        if (fXch)
+            call.xchMsg(&tm, nullptr, &ucb, nullptr);
+        else
+            call.getMsg(&ucb, nullptr);
+        EXPECT_TRUE(call.isFail());
+        EXPECT_STREQ(call.szErr(), fXch ? "DeviceIoControl(xch) failed" : "DeviceIoControl(get) failed");
+        const YekIoc& ioc = drv.calls().back().ioc;
+        EXPECT_EQ(ioc._cu._pchBase, reinterpret_cast<char*>(&ucb));
+        EXPECT_EQ(ioc._cu._pchLimBuf, ioc._cu._pchBase + 20);
+        EXPECT_EQ(ioc._cu._pchLimDat, ioc._cu._pchBase + 20);
+        EXPECT_TRUE(drv.puts().empty()) << "nothing was sent";
+
+        YekKernel again(&testProto(), szDev, "1");
+        ASSERT_TRUE(again.isGood());
+        ucb._size = 128;
+        EXPECT_TRUE(again.xchMsg(&tm, nullptr, &ucb, nullptr).isGood()) << again;
+        EXPECT_EQ(drv.calls().back().ioc._cu._pchLimBuf, reinterpret_cast<char*>(&ucb) + 128);
+    }
+}
+
+TEST_F(CallTest, NullControlFailsAndSendsNothing)
+{
+    struct Row {
+        const char* szWhat;
+        std::function<void(YekKernel&, TestMsg*, YekControlBuf*)> f;
+        const char* szErr;
+    };
+    const Row mp[] = {
+        {"put", [](YekKernel& c, TestMsg*, YekControlBuf*) { c.putMsg(nullptr, nullptr); },
+         "DeviceIoControl(put) failed"},
+        {"get", [](YekKernel& c, TestMsg*, YekControlBuf*) { c.getMsg(nullptr, nullptr); },
+         "DeviceIoControl(get) failed"},
+        {"xch down", [](YekKernel& c, TestMsg*, YekControlBuf* pucb) { c.xchMsg(nullptr, nullptr, pucb, nullptr); },
+         "DeviceIoControl(xch) failed"},
+        {"xch up", [](YekKernel& c, TestMsg* ptm, YekControlBuf*) { c.xchMsg(ptm, nullptr, nullptr, nullptr); },
+         "DeviceIoControl(xch) failed"},
+    };
+    for (const Row& r : mp) {
+        SCOPED_TRACE(r.szWhat);
+        echo();
+        YekKernel call(&testProto(), szDev, "0");
+        ASSERT_TRUE(call.isGood());
+        size_t cCalls = drv.calls().size();
+        TestMsg tm(1);
+        YekControlBuf ucb;
+        r.f(call, &tm, &ucb);
+        EXPECT_TRUE(call.isFail());
+        EXPECT_FALSE(call.isBad());
+        EXPECT_STREQ(call.szErr(), r.szErr);
+        EXPECT_EQ(call.iErr(), ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(drv.calls().size(), cCalls) << "no request";
+    }
 }
 
 TEST_F(CallTest, FailedRequestsStopTheCall)

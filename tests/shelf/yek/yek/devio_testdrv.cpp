@@ -117,6 +117,10 @@ struct DriverAccess {
         NTSTATUS st;
         if (takeFault(t, uCode, &st))
             return complete(irp, st);
+        // As the driver does: a receiving control record below its minimum
+        // is refused before anything is sent.
+        if ((uCode == IOCTL_YEK_GET || uCode == IOCTL_YEK_XCH) && cbOf(pioc->_cu) < cbYekControlUp)
+            return complete(irp, STATUS_INSUFFICIENT_RESOURCES);
         if (uCode == IOCTL_YEK_PROCHK) {
             size_t cb = cbOf(pioc->_dd);
             std::string sgSig = t._mpProto.empty() ? "" : t._mpProto[0].sgSignature;
