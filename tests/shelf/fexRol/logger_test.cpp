@@ -92,9 +92,12 @@ TEST_F(LoggerTest, DeepLoggerRegistersWithItsShallowestNames)
 TEST_F(LoggerTest, AncestorLoopEndsThePathWhereItWouldRepeat)
 {
     pVovadCore = &core;
-    Logger self("self", &self);
-    EXPECT_EQ(self.fMask(), 1);
-    EXPECT_EQ(std::vector<std::string>(core.vPath.begin(), core.vPath.end()), (std::vector<std::string>{"self"}));
+    Logger self("self", nullptr);
+    self._ploPar = &self;  // its own ancestor
+    Logger child("child", &self);
+    EXPECT_EQ(child.fMask(), 2);
+    EXPECT_EQ(std::vector<std::string>(core.vPath.begin(), core.vPath.end()),
+              (std::vector<std::string>{"self", "child"}));
 
     Logger a("a", nullptr);
     Logger b("b", &a);
@@ -108,7 +111,7 @@ TEST_F(LoggerTest, AncestorLoopEndsThePathWhereItWouldRepeat)
 TEST_F(LoggerTest, VeryLongChainRegistersWithItsShallowestNames)
 {
     // Built without a core, so only the last logger walks the chain.
-    const int cDepth = 500000;
+    const int cDepth = 1000000;
     std::deque<Logger> dlo;
     for (int i = 0; i < cDepth; ++i)
         dlo.emplace_back(i == 0 ? "root" : "mid", i ? &dlo.back() : nullptr);
