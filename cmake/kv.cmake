@@ -65,9 +65,20 @@ function(kv_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
 
-# kv_check_exports(<deliverable> <expected-symbol-file>): a test that the
-# deliverable exports exactly the symbols listed (demangled, one a line).
+# kv_check_exports(<deliverable> <expected-symbol-file>): the deliverable
+# exports exactly the symbols listed (demangled, one a line): a linker version
+# script made from the list keeps them and hides every other, and a test checks
+# what the built deliverable exports against the list.
 function(kv_check_exports target listfile)
+  set(script ${CMAKE_SOURCE_DIR}/cmake/kv_version_script.awk)
+  set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+  execute_process(COMMAND awk -f ${script} ${listfile} OUTPUT_FILE ${map} RESULT_VARIABLE rc)
+  if(rc)
+    message(FATAL_ERROR "no version script for ${target} from ${listfile}")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${listfile} ${script})
+  target_link_options(${target} PRIVATE -Wl,--version-script=${map})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
   add_test(NAME exports_${target}
     COMMAND ${CMAKE_SOURCE_DIR}/tests/exports/check_exports.sh $<TARGET_FILE:${target}> ${listfile})
 endfunction()
