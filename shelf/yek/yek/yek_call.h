@@ -45,7 +45,10 @@ public:
     // Closes the handle when the open got one.
     ~YekKernel() override;
 
-    // A null data record sends no data / takes none.
+    // A null data record sends no data / takes none; a null control fails
+    // the call with nothing sent. The receiving control record is what the
+    // buffer's header announces (at least 128 bytes for the driver): a caller
+    // that reuses a buffer resets its header first.
     Failables& putMsg(const YekControl* puc, const YekData* pud) override;
     Failables& getMsg(YekControlBuf* puc, YekData* pud) override;
     // One request to the driver, not a put followed by a get.
