@@ -147,7 +147,7 @@ TEST_F(CallTest, ReceivingRecordIsWhatTheHeaderAnnounces)
         }
         EXPECT_TRUE(call.isFail());
         EXPECT_STREQ(call.szErr(), fXch ? "DeviceIoControl(xch) failed" : "DeviceIoControl(get) failed");
-        const YekIoc& ioc = drv.calls().back().ioc;
+        const YekIoc ioc = drv.calls().back().ioc;
         EXPECT_EQ(ioc._cu._pchBase, reinterpret_cast<char*>(&ucb));
         EXPECT_EQ(ioc._cu._pchLimBuf, ioc._cu._pchBase + 20);
         EXPECT_EQ(ioc._cu._pchLimDat, ioc._cu._pchBase + 20);
