@@ -185,8 +185,9 @@ BitHandle DinoPlex::doneOpen(int i)
     setStat(*ptf);
     if (!isGood())
         return bhNil;
-    // A mask beyond one byte, or a byte beyond the images, names no bit.
-    if (ptf->fBit() != 0 && ptf->fBit() <= 0xFF && ptf->iByte() < cbImage)
+    // A mask beyond one byte, a byte beyond the images, or a channel beyond
+    // the handle's byte names no bit.
+    if (ptf->fBit() != 0 && ptf->fBit() <= 0xFF && ptf->iByte() < cbImage && i <= iChanMax)
         return bitHandle(i, static_cast<int>(ptf->iByte()), static_cast<int>(ptf->fBit()));
     setFailed("invalid bit", 0);
     return bhNil;

@@ -88,6 +88,8 @@ static Dino_dino_Proto theDino_dino_Proto;
 // One bit: channel index << 24 | image byte << 16 | mask; 0 names none.
 typedef int BitHandle;
 const BitHandle bhNil = 0;
+// The largest channel index a handle holds.
+const int iChanMax = 0xFF;
 inline BitHandle bitHandle(int iBits, int iIndex, int f)
 {
     return static_cast<BitHandle>(static_cast<uint32_t>(iBits) << 24 | static_cast<uint32_t>(iIndex) << 16 |
@@ -147,8 +149,8 @@ public:
     // ("can't find port") when the channel is not registered.
     int startOpen(const std::string& sgPath);
     // The handle of the bit the open of channel i found, or bhNil: the
-    // server's failure ("DinoOpenResp" with its error code) or a port it
-    // does not know ("invalid bit").
+    // server's failure ("DinoOpenResp" with its error code), a port it
+    // does not know, or a channel beyond iChanMax ("invalid bit").
     BitHandle doneOpen(int i);
     // Starts a sync on every channel.
     void startSync();
