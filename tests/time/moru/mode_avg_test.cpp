@@ -326,6 +326,12 @@ TEST(ModeAvg, Trace)
     mFail._pos = &osFail;
     feed(mFail, flagLine(fOflow));
     EXPECT_EQ(osFail.str(), "00000000.80000000 000.000000000000  SCAN OFLOW X\n");
+
+    // A failed mode decodes nothing more, yet every call ends its trace so.
+    osFail.str("");
+    feed(mFail, hitLine(100, false));
+    feed(mFail, "");
+    EXPECT_EQ(osFail.str(), " X\n X\n");
 }
 
 }  // namespace
