@@ -54,12 +54,18 @@ public:
 
     // 0 when every channel is idle; -1 at the first failed transfer.
     int run();
+    // After a failed run: pumps the channels that are still good until they
+    // are idle, passing over those that failed.
+    void drain();
     // The channel whose transfer failed in the last run, or null.
     YekChanUser* pcuFailed() const { return _pcuFailed; }
 
     UseIo* _pui;
     std::vector<Chan> _vccn;
     YekChanUser* _pcuFailed;
+
+private:
+    int pump(bool fDrain);
 };
 
 // An object that runs on a pump (which belongs to the application).
