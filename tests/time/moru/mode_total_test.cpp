@@ -108,13 +108,8 @@ TEST(ModeTotalCount, Trace)
 
     // A failed mode decodes nothing more, yet every call ends its trace so.
     ModeTotalCount mFail = configured();
-    std::ostringstream osFail;
-    mFail._pos = &osFail;
-    feed(mFail, flagLine(fOflow));
-    EXPECT_EQ(osFail.str(), "00000000.80000000 000.000000000000  SCAN OFLOW X\n");
-    osFail.str("");
-    feed(mFail, hitLine(100, false));
-    EXPECT_EQ(osFail.str(), " X\n");
+    EXPECT_EQ(tracesAfterOverflow(mFail, 2),
+              (std::vector<std::string>{"00000000.80000000 000.000000000000  SCAN OFLOW X\n", " X\n", " X\n"}));
 }
 
 TEST(PulseMode, RecordsOfPulses)
