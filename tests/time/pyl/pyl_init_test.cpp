@@ -167,7 +167,6 @@ TEST_F(PylInitTest, BoardThatGoesAwayDuringASync)
     EXPECT_EQ(dps.callOpen("board/O02"), 0);
 }
 
-
 // A sync on a pump that does not carry the device channel yet is cut; the
 // server's request for it must not answer a later sync in its place.
 TEST_F(PylInitTest, CutSyncLeavesNoAnswerForTheNextOne)
