@@ -30,37 +30,56 @@ YekChanUser* RunIo::pucIo(int i) const
 int RunIo::run()
 {
     _pcuFailed = nullptr;
+    return pump(false);
+}
+
+void RunIo::drain()
+{
+    pump(true);
+}
+
+int RunIo::pump(bool fDrain)
+{
+    // Draining passes over the channels that failed.
+    auto isOut = [fDrain](const Chan& ch) { return fDrain && !ch.pcu()->isGood(); };
     for (;;) {
         bool fSending = false;
         for (Chan& ch : _vccn) {
+            if (isOut(ch))
+                continue;
             YekChanUser* pcu = ch.pcu();
             if (ch.isState(sIdle) && pcu->isYkuUser())
                 ch.setState(sSend);
             if (ch.isState(sSend)) {
                 if (!pcu->isYkuUser()) {
                     ch.setState(sRecv);
-                } else {
-                    if (pcu->sigSend().isFail()) {
+                } else if (pcu->sigSend().isFail()) {
+                    if (!fDrain) {
                         _pcuFailed = pcu;
                         return -1;
                     }
+                } else {
                     fSending = true;
                 }
             }
         }
         if (!fSending) {
             for (Chan& ch : _vccn) {
-                if (!ch.isState(sRecv))
+                if (!ch.isState(sRecv) || isOut(ch))
                     continue;
                 YekChanUser* pcu = ch.pcu();
                 if (pcu->sigRecv().isFail()) {
-                    _pcuFailed = pcu;
-                    return -1;
+                    if (!fDrain) {
+                        _pcuFailed = pcu;
+                        return -1;
+                    }
+                    continue;
                 }
                 ch.setState(pcu->isYkuUser() ? sSend : sIdle);
             }
         }
-        bool fIdle = std::all_of(_vccn.begin(), _vccn.end(), [](const Chan& ch) { return ch.isState(sIdle); });
+        bool fIdle =
+            std::all_of(_vccn.begin(), _vccn.end(), [&](const Chan& ch) { return ch.isState(sIdle) || isOut(ch); });
         if (fIdle)
             return 0;
     }
@@ -185,8 +204,9 @@ BitHandle DinoPlex::doneOpen(int i)
     setStat(*ptf);
     if (!isGood())
         return bhNil;
-    // A mask beyond one byte, or a byte beyond the images, names no bit.
-    if (ptf->fBit() != 0 && ptf->fBit() <= 0xFF && ptf->iByte() < cbImage)
+    // A mask beyond one byte, a byte beyond the images, or a channel beyond
+    // the handle's byte names no bit.
+    if (ptf->fBit() != 0 && ptf->fBit() <= 0xFF && ptf->iByte() < cbImage && i <= iChanMax)
         return bitHandle(i, static_cast<int>(ptf->iByte()), static_cast<int>(ptf->fBit()));
     setFailed("invalid bit", 0);
     return bhNil;
@@ -301,6 +321,9 @@ int DinoPlexSync::pump()
             setStat(*pcu);
         else
             setFailed("RunIo failed", r);
+        // The other channels finish what they have under way: nothing of
+        // theirs is left on its way to answer a later exchange.
+        pur()->drain();
     } else if (isAnyRunning()) {
         setFailed("exchange not finished", 0);
         r = -1;

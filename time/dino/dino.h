@@ -54,12 +54,18 @@ public:
 
     // 0 when every channel is idle; -1 at the first failed transfer.
     int run();
+    // After a failed run: pumps the channels that are still good until they
+    // are idle, passing over those that failed.
+    void drain();
     // The channel whose transfer failed in the last run, or null.
     YekChanUser* pcuFailed() const { return _pcuFailed; }
 
     UseIo* _pui;
     std::vector<Chan> _vccn;
     YekChanUser* _pcuFailed;
+
+private:
+    int pump(bool fDrain);
 };
 
 // An object that runs on a pump (which belongs to the application).
@@ -88,6 +94,8 @@ static Dino_dino_Proto theDino_dino_Proto;
 // One bit: channel index << 24 | image byte << 16 | mask; 0 names none.
 typedef int BitHandle;
 const BitHandle bhNil = 0;
+// The largest channel index a handle holds.
+const int iChanMax = 0xFF;
 inline BitHandle bitHandle(int iBits, int iIndex, int f)
 {
     return static_cast<BitHandle>(static_cast<uint32_t>(iBits) << 24 | static_cast<uint32_t>(iIndex) << 16 |
@@ -147,8 +155,8 @@ public:
     // ("can't find port") when the channel is not registered.
     int startOpen(const std::string& sgPath);
     // The handle of the bit the open of channel i found, or bhNil: the
-    // server's failure ("DinoOpenResp" with its error code) or a port it
-    // does not know ("invalid bit").
+    // server's failure ("DinoOpenResp" with its error code), a port it
+    // does not know, or a channel beyond iChanMax ("invalid bit").
     BitHandle doneOpen(int i);
     // Starts a sync on every channel.
     void startSync();

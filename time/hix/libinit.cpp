@@ -32,29 +32,19 @@ namespace {
 // Lines of history of the log buffer: repeats of up to that many lines collapse.
 const int cLogLines = 8;
 
-// Built when first reached (from the log set-up), so destroyed after it.
-LibInitializer& li()
-{
-    static LibInitializer s;
-    return s;
-}
-
-GlobalInitializer& gi()
-{
-    static GlobalInitializer s;
-    return s;
-}
-
 }  // namespace
 
-int initlib(std::ostream* pos) { return li().initlib(pos); }
-int finilib() { return li().finilib(); }
+// Built at load in this order, after the protocol objects of the board
+// access (which have a construction priority of their own), and destroyed in
+// reverse: the log set-up starts the instances and, at unload, closes them
+// before the log goes.
+LibInitializer li;
+GlobalInitializer gi;
 
-StdApiHixBurst* pta(int i)
-{
-    gi();
-    return &li().mpta[i];
-}
+int initlib(std::ostream* pos) { return li.initlib(pos); }
+int finilib() { return li.finilib(); }
+
+StdApiHixBurst* pta(int i) { return &li.mpta[i]; }
 
 GlobalInitializer::GlobalInitializer() : _pof(nullptr), _pos(nullptr), _plb(nullptr)
 {

@@ -1,7 +1,6 @@
 // The static objects of the burst library: the instance table and the log
-// set-up that starts the instances. Both are built at the library's first
-// call, so that the protocol objects of the board access (built at load) are
-// built before them and destroyed after them whatever the link order.
+// set-up that starts the instances, both built at load after the protocol
+// objects of the board access and destroyed before them.
 #pragma once
 
 #include <iosfwd>
@@ -29,9 +28,9 @@ class LogbufDm;
 // (logfile.h), then every line the instances write goes through the
 // unit-buffered _pos into the log buffer _plb, which collapses repeats and
 // puts the tick count in front, and is appended to the file through _pof.
-// The log is looked for once, when this object is built at the library's
-// first call (together with the instances, which it starts); it is taken
-// down at unload, after both instances have closed their boards.
+// The log is looked for once, when this object is built at load (after the
+// instances, which it starts); it is taken down at unload, after both
+// instances have closed their boards.
 class GlobalInitializer {
 public:
     GlobalInitializer();
@@ -49,8 +48,10 @@ private:
     void openLog(const std::string& sgPath);
 };
 
+extern LibInitializer li;
+extern GlobalInitializer gi;
+
 int initlib(std::ostream* pos);
 int finilib();
-// Instance i of the table, without a range check; builds the static objects
-// at the first call.
+// Instance i of the table, without a range check.
 StdApiHixBurst* pta(int i);

@@ -174,9 +174,10 @@ public:
     // first trailing stamps are consumed. (0.0, 0.0) without a whole period,
     // and with the mode failed when the three stamps are out of order.
     std::pair<double, double> pardPulse();
-    // The phases the last pardPulse gave.
-    double rdFirst() const { return _pardPulse.first; }
-    double rdSecond() const { return _pardPulse.second; }
+    // Named by the interface without behaviour: declared only, never
+    // defined, and nothing calls them.
+    double rdFirst();
+    double rdSecond();
 
     int32_t _eMode;
     std::pair<double, double> _pardPulse;
@@ -196,10 +197,10 @@ public:
 
     // The oldest count, consumed; 0 without one.
     Counter count();
-    // The count of the hit lines so far.
-    Counter ctCurrent() const { return _ctEpoch; }
-    // The edge channel 0 counts on ('f' or 'r'), for the next configuration.
-    void setEdge(int e) { _tc.eEdge(0, static_cast<u32>(e)); }
+    // Named by the interface without behaviour: declared only, never
+    // defined, and nothing calls them.
+    Counter ctCurrent();
+    void setEdge(int);
 
     int32_t _eMode;
     Counter _ctEpoch;

@@ -46,8 +46,11 @@ u32 ModeAvg::cMeas() const
 
 void ModeAvg::sample(std::streambuf* psb, int iFifo)
 {
-    if (!canSample(iFifo))
+    // A mode that cannot sample still ends its trace.
+    if (!canSample(iFifo)) {
+        traceEnd();
         return;
+    }
     char mpch[8];
     while (isGood() && !isDone() && readLine(psb, mpch)) {
         ScanLine sl(mpch, fEdgeRise(iFifo), fModeFilt(iFifo), pos());

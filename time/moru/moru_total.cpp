@@ -40,8 +40,11 @@ Counter ModeTotalCount::count()
 
 void ModeTotalCount::sample(std::streambuf* psb, int iFifo)
 {
-    if (!canSample(iFifo))
+    // A mode that cannot sample still ends its trace.
+    if (!canSample(iFifo)) {
+        traceEnd();
         return;
+    }
     char mpch[8];
     while (isGood() && !isDone() && readLine(psb, mpch)) {
         ScanLine sl(mpch, fEdgeRise(0), false, pos());

@@ -90,6 +90,13 @@ void PylMux::DinoSyncServerFunc::noteBoardStep(const Failable* pfa)
     }
 }
 
+bool PylMux::DinoSyncServerFunc::isSuperseded() const
+{
+    // A client sends its next request only when it is done with this one.
+    const Channel* pcn = ptt()->pcn(cnClient());
+    return pcn && pcn->peekDown() != nullptr;
+}
+
 int PylMux::DinoSyncServerFunc::func(int e)
 {
     const int c = cnClient();
@@ -107,10 +114,17 @@ int PylMux::DinoSyncServerFunc::func(int e)
     }
     case 20:
         noteBoardStep(dynamic_cast<const SioWriteFunc*>(ptt()->ptfRet()));
+        if (isSuperseded())
+            return setup(-1, 0, fReleasedown(c));
         return call(30, new SioReadFunc(d, 0));
     case 30:
+        if (isSuperseded())
+            return setup(-1, 0, fReleasedown(c));
         return setup(70, fCanput(c), 0);
     case 70: {
+        // The up buffer stays lent to the channel for the next answer.
+        if (isSuperseded())
+            return setup(-1, 0, fReleasedown(c));
         const SioReadFunc* ptf = dynamic_cast<const SioReadFunc*>(ptt()->ptfRet());
         FEX_ASSERT(ptf, "ptf", szSrc, 79);
         noteBoardStep(ptf);

@@ -43,7 +43,9 @@ public:
     // A sync: the output image (bytes 1 and 2) written to sio port 0, port 0
     // read, and the value answered as the input image (low byte in byte 0,
     // high byte in byte 3). A board step that failed is answered with
-    // eErrBoard and no image.
+    // eErrBoard and no image. A sync whose client has sent its next request
+    // meanwhile (it gave this one up) ends without an answer once its board
+    // step is over, so that the next request is served, and answered, next.
     class PYL_API DinoSyncServerFunc : public Func {
     public:
         explicit DinoSyncServerFunc(const MpSgBi&) : _fBoardFailed(false), _iErrBoard(0) {}
@@ -58,6 +60,7 @@ public:
 
     private:
         void noteBoardStep(const Failable* pfa);
+        bool isSuperseded() const;
     };
 
     // Attaches the sio device channel (which stays the caller's).

@@ -4,6 +4,7 @@
 // board's port 0, the board's inputs are read back through the bit client.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -277,4 +278,75 @@ TEST(EndToEndPyl, BoardThatGoesAwayMidExchange)
     }
 }
 
+// Two boards on one pump; the second goes away in the middle of a sync while
+// the first's exchange is under way (its read waiting to be sent, or its
+// write sent and not yet answered). The application goes on with the first
+// board alone: its syncs give the inputs of their own time and write their
+// own outputs, and no answer of the sync that was cut takes the place of one.
+TEST(EndToEndPyl, BoardThatGoesAwayLeavesNoAnswerOnTheOther)
+{
+    for (bool fFailingFirst : {false, true}) {
+        SCOPED_TRACE(fFailingFirst ? "failing board pumped first" : "failing board pumped second");
+        auto boardA = KVdepSim100::makePyl2817();
+        auto boardB = KVdepSim100::makePyl2817();
+        wmImageLoad();
+        wmSetCardModule(&ykSio);
+        {
+            kvworld::World w;
+            w.plug(*boardA);
+            w.plug(*boardB);
+            ASSERT_EQ(w.loadDriver(FxDriverEntry), STATUS_SUCCESS);
+            {
+                PylLocalInitializer iniA(szDev);
+                ASSERT_TRUE(iniA.isGood()) << text(iniA);
+                std::unique_ptr<PylLocalInitializer> piniB(new PylLocalInitializer("\\\\.\\ZEDOZ_EVU_1"));
+                ASSERT_TRUE(piniB->isGood()) << text(*piniB);
+                {
+                    RunIo rio;
+                    if (fFailingFirst)
+                        rio.add(piniB->puc());
+                    rio.add(iniA.puc());
+                    rio.add(piniB->puc());
+                    DinoPlexSync dps(&rio);
+                    ASSERT_EQ(iniA.initDinoUser("a", &dps), 0);
+                    ASSERT_EQ(piniB->initDinoUser("b", &dps), 1);
+                    BitHandle bh = dps.callOpen("a/O05");
+                    dps.setBit(bh);
+                    boardA->setSioInputs(0x1111);
+                    ASSERT_EQ(dps.callSync(), 0) << text(dps);
+                    EXPECT_EQ(boardA->sio()->outputs(), 0x10u);
+                    boardB->injectFault(Fault::unplug(KVdepSio100::eSioWrite));
+                    boardA->setSioInputs(0x2222);
+                    dps.clrBit(bh);
+                    EXPECT_EQ(dps.callSync(), -1);
+                    EXPECT_TRUE(dps.isBad()) << text(dps);
+                }
+                piniB.reset();
+
+                RunIo rio;
+                rio.add(iniA.puc());
+                DinoPlexSync dps(&rio);
+                ASSERT_EQ(iniA.initDinoUser("a", &dps), 0);
+                BitHandle bh = dps.callOpen("a/O05");
+                const uint16_t mpuIn[] = {0x3333, 0x4444, 0x5555};
+                for (int k = 0; k < 3; ++k) {
+                    SCOPED_TRACE(k);
+                    boardA->setSioInputs(mpuIn[k]);
+                    dps.setBit(bh, k % 2 == 0);
+                    ASSERT_EQ(dps.callSync(), 0) << text(dps);
+                    std::ostringstream os;
+                    dps.print(os);
+                    char szWant[40];
+                    std::snprintf(szWant, sizeof szWant, "o=00%02x0000 i=%02x0000%02x\n", k % 2 == 0 ? 0x10 : 0,
+                                  mpuIn[k] & 0xFF, mpuIn[k] >> 8);
+                    EXPECT_EQ(os.str(), szWant);
+                    EXPECT_EQ(boardA->sio()->outputs(), k % 2 == 0 ? 0x10u : 0u);
+                }
+            }
+            kvworld::Report rep = w.teardown();
+            EXPECT_TRUE(rep.clean()) << rep.text();
+        }
+        wmSetCardModule(nullptr);
+    }
+}
 }  // namespace

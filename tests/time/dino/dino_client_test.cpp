@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 using namespace dino_test;
 using KVdepYek100::RunIo;
 
@@ -127,6 +131,28 @@ TEST_F(BitClientTest, OpensThatFindNoBit)
         EXPECT_EQ(dps.callOpen("board/O07"), 0x00020001);
         EXPECT_TRUE(dps.isGood());
     }
+}
+
+// A handle holds the channel index in one byte: the 257th channel's bit
+// would come back as the first channel's.
+TEST(DinoPlex, ChannelsBeyondWhatAHandleHoldsHaveNoBit)
+{
+    std::vector<std::unique_ptr<InprocDinoServer>> vps;
+    RunIo rio;
+    DinoPlexSync dps(&rio);
+    for (int i = 0; i < 257; ++i) {
+        vps.emplace_back(new InprocDinoServer);
+        ASSERT_EQ(dps.init("c" + std::to_string(i), vps.back()->pucClient()), i);
+    }
+    EXPECT_EQ(dps.callOpen("c0/O07"), 0x00020001);
+    EXPECT_EQ(static_cast<uint32_t>(dps.callOpen("c255/O07")), 0xFF020001u);
+    EXPECT_TRUE(dps.isGood()) << text(dps);
+    BitHandle bh = dps.callOpen("c256/O07");
+    EXPECT_EQ(bh, bhNil);
+    EXPECT_EQ(text(dps), "stat=fail (invalid bit) 0");
+    EXPECT_EQ(vps[256]->vrq.size(), 1u) << "the server was asked";
+    dps.setBit(bh);
+    EXPECT_EQ(image(dps.pbi(0)->_mpucOut), std::string(4, '\0')) << "channel 0 is untouched";
 }
 
 TEST_F(BitClientTest, SyncSendsTheOutputsAndKeepsTheInputs)
@@ -326,6 +352,22 @@ TEST_F(PumpTest, FailedTransferFailsTheCallAndTheNextStartsAfresh)
         EXPECT_FALSE(dpsRow.pta(0)->isRunning());
         EXPECT_FALSE(dpsRow.pta(1)->isRunning());
     }
+}
+
+// A channel that fails does not leave the others' exchanges half done: they
+// finish, so that nothing of theirs is left on its way.
+TEST_F(PumpTest, OtherChannelsFinishWhatTheyHaveUnderWay)
+{
+    a.fSilent = true;
+    EXPECT_EQ(dps.callSync(), -1);
+    EXPECT_EQ(text(dps), "stat=bad (DeviceIoControl(get) failed) 1167");
+    EXPECT_EQ(vsgLog, (std::vector<std::string>{"send a", "send b", "recv a", "recv b"}));
+    EXPECT_TRUE(b._dqAnswer.empty()) << "b's answer was taken";
+    EXPECT_EQ(image(dps.pbi(1)->_mpucIn), std::string("\x11\x22\x33\x44", 4));
+    EXPECT_EQ(image(dps.pbi(0)->_mpucIn), std::string(4, '\0'));
+    vsgLog.clear();
+    EXPECT_EQ(dps.callSync(), -1) << "the failed channel fails every call";
+    EXPECT_EQ(vsgLog, (std::vector<std::string>{"send b", "recv a", "recv b"}));
 }
 
 }  // namespace

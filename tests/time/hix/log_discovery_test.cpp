@@ -1,4 +1,4 @@
-// Where the burst log goes: the file looked for at the library's first call,
+// Where the burst log goes: the file looked for when the library is loaded,
 // in the current directory, else in the profile directory; what is said on
 // the standard error stream; nothing logged and nothing created without it.
 #include <gtest/gtest.h>
@@ -87,31 +87,52 @@ TEST_F(LogDiscovery, LinesAreAppendedToWhatTheFileHeld)
     EXPECT_EQ(read(cwdLog()), std::string("0000500 an earlier run\n0000600 ") + szFiniLog);
 }
 
-TEST_F(LogDiscovery, TheLogIsLookedForAtTheFirstCall)
+TEST_F(LogDiscovery, TheLogIsDecidedAtLoad)
 {
-    // Loading alone decides nothing: the file made after the load counts.
+    // The file found at load is the log, and the load says so.
+    write(cwdLog());
     testing::internal::CaptureStderr();
     ASSERT_TRUE(lib.load());
-    write(cwdLog());
-    callAt(1000, [&] { return lib.fini(0); });
-    // From then on it is decided: a file made later in the profile directory
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "logging enabled: kvdiag.log\n");
+    // A file made later in the profile directory, or a change of directory,
     // changes nothing.
     write(profileLog());
+    fs::path dirBefore = fs::current_path();
+    fs::current_path(_dirProfile);
+    testing::internal::CaptureStderr();
+    callAt(1000, [&] { return lib.fini(0); });
     callAt(1500, [&] { return lib.fini(1); });
     kvclock::setManualMs(2000);
     lib.unload();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "logging enabled: kvdiag.log\n");
+    fs::current_path(dirBefore);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(read(cwdLog()),
               "0001000 [0] hix_fini -> stat=good () 0\n"
               "0001500 [1] hix_fini -> stat=good () 0\n"
               "0002000 ");
     EXPECT_EQ(read(profileLog()), "");
 
-    // A file deleted before the next load turns the log off.
+    // A file made after the load is not the log: nothing is said at the
+    // first call and nothing reaches it.
     fs::remove(cwdLog());
     fs::remove(profileLog());
-    EXPECT_EQ(run(), "");
-    EXPECT_FALSE(fs::exists(cwdLog()));
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(lib.load());
+    write(cwdLog());
+    callAt(1000, [&] { return lib.fini(0); });
+    lib.unload();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(read(cwdLog()), "");
+
+    // Without a profile the warning comes at load too.
+    freshDirs(false);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(lib.load());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Warning: can't get USERPROFILE environment variable\n");
+    testing::internal::CaptureStderr();
+    callAt(1000, [&] { return lib.fini(0); });
+    lib.unload();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(LogDiscovery, AFileThatCannotBeWrittenLeavesTheLogOff)

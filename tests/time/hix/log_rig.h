@@ -1,5 +1,5 @@
 // The rig of the burst log's tests: hix_burst loaded and unloaded at run time
-// (so that each test sees the library's first call and its unload), a
+// (so that each test sees the library's load and its unload), a
 // current directory and a profile directory of the test's own, the settable
 // clock, and on demand the stand-in platform with a simulated HIX-5316 in
 // slot 0.

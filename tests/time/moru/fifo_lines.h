@@ -111,4 +111,20 @@ inline void feed(KVdepMoru100::MoruMode& m, const std::string& sgLines, int iFif
     m.sample(&sb, iFifo);
 }
 
+// The trace of each call: one with an overflow line, which fails the mode,
+// then cLater more with a hit line each (a failed mode decodes nothing more).
+inline std::vector<std::string> tracesAfterOverflow(KVdepMoru100::MoruMode& m, int cLater)
+{
+    std::ostringstream os;
+    m._pos = &os;
+    std::vector<std::string> v;
+    for (int k = 0; k <= cLater; ++k) {
+        os.str("");
+        feed(m, k == 0 ? flagLine(fOflow) : hitLine(100, false));
+        v.push_back(os.str());
+    }
+    m._pos = nullptr;
+    return v;
+}
+
 }  // namespace moru_test

@@ -320,12 +320,11 @@ TEST(ModeAvg, Trace)
               "00000008.0f030000 111.100000000000  WRAP 3  36 1 201326629\n"
               " *\n");
 
+    // A failed mode decodes nothing more, yet every call ends its trace so.
     ModeAvg mFail(1, 0, ti(10.0));
     mFail.init(&tc2n5);
-    std::ostringstream osFail;
-    mFail._pos = &osFail;
-    feed(mFail, flagLine(fOflow));
-    EXPECT_EQ(osFail.str(), "00000000.80000000 000.000000000000  SCAN OFLOW X\n");
+    EXPECT_EQ(tracesAfterOverflow(mFail, 2),
+              (std::vector<std::string>{"00000000.80000000 000.000000000000  SCAN OFLOW X\n", " X\n", " X\n"}));
 }
 
 }  // namespace

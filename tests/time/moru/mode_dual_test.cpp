@@ -96,8 +96,7 @@ TEST(ModePulse, PhasesOfOnePeriod)
     std::pair<double, double> pr = m.pardPulse();
     EXPECT_DOUBLE_EQ(pr.first, 1.0 / 300);
     EXPECT_DOUBLE_EQ(pr.second, 1.0 / 150);
-    EXPECT_EQ(m.rdFirst(), pr.first);
-    EXPECT_EQ(m.rdSecond(), pr.second);
+    EXPECT_EQ(m._pardPulse, pr);
     EXPECT_EQ(times(m, ModeDual::LE), std::vector<Timer>{3600000});
     EXPECT_TRUE(times(m, ModeDual::TE).empty());
 

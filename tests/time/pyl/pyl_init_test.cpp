@@ -167,4 +167,37 @@ TEST_F(PylInitTest, BoardThatGoesAwayDuringASync)
     EXPECT_EQ(dps.callOpen("board/O02"), 0);
 }
 
+// A sync on a pump that does not carry the device channel yet is cut; the
+// server's request for it must not answer a later sync in its place.
+TEST_F(PylInitTest, CutSyncLeavesNoAnswerForTheNextOne)
+{
+    PylLocalInitializer ini(szDev);
+    ASSERT_TRUE(ini.isGood()) << text(ini);
+    RunIo rio;
+    DinoPlexSync dps(&rio);
+    ini.initDinoUser("board", &dps);
+    KVdepDino100::BitHandle bhO01 = dps.callOpen("board/O01");
+    ASSERT_NE(bhO01, KVdepDino100::bhNil) << text(dps);
+
+    uInputs = 0x1111;
+    EXPECT_EQ(dps.callSync(), -1);
+    EXPECT_EQ(text(dps), "stat=fail (exchange not finished) 0");
+
+    // The device channel registered late: every sync from now on gives the
+    // inputs of its own time and writes its own outputs last.
+    rio.add(ini.puc());
+    const uint16_t mpuIn[] = {0x2222, 0x3333, 0x4444};
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k);
+        uInputs = mpuIn[k];
+        dps.setBit(bhO01, k % 2 == 0);
+        EXPECT_EQ(dps.callSync(), 0) << text(dps);
+        const unsigned char* pb = dps.pbi(0)->_mpucIn;
+        EXPECT_EQ(pb[0], mpuIn[k] & 0xFF);
+        EXPECT_EQ(pb[3], mpuIn[k] >> 8);
+        ASSERT_FALSE(vuWrites.empty());
+        EXPECT_EQ(vuWrites.back(), k % 2 == 0 ? 1u : 0u);
+    }
+}
+
 }  // namespace
