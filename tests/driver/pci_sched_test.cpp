@@ -304,6 +304,27 @@ TEST_F(PciSchedTest, SurpriseRemovalEndsAWaitingRequest)
     EXPECT_EQ(k().pool().outstanding(), 0u);
 }
 
+// The handles still open after a surprise removal reach the driver: every
+// transfer is refused by the board, the read still answers, and the last
+// close lets the removal go ahead with nothing left.
+TEST_F(PciSchedTest, RemovedBoardRefusesTheRequestsOfItsOpenHandlesItself)
+{
+    pdev->surpriseRemove();
+    log().clear();
+    PioWrite w(1, 1);
+    EXPECT_EQ(ioctl(h, IOCTL_YEK_PUT, b.put(&w, sizeof w)), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(ioctl(h, IOCTL_YEK_GET, b.get()), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(ioctl(h, IOCTL_YEK_XCH, b.xch(&w, sizeof w)), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(board.reg(1), 0u) << "nothing reached the board";
+    EXPECT_NE(readText(h).find("cintr="), std::string::npos);
+    EXPECT_FALSE(boardLogs("dtCardBus")) << "the removal waits for the last close";
+    EXPECT_EQ(close(h), STATUS_SUCCESS);
+    EXPECT_TRUE(boardLogs("dtCardBus"));
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_EQ(k().mdlsOutstanding(), 0u);
+    EXPECT_EQ(k().pool().outstanding(), 0u);
+}
+
 TEST_F(PciSchedTest, StopOfTheBoardEndsAWaitingRequest)
 {
     b.get();

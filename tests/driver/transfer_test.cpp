@@ -269,6 +269,34 @@ TEST_F(TransferTest, BoardThatGoesAwayDuringAGetFailsItAndEverythingIsFreedOnce)
     EXPECT_EQ(fdo(), nullptr);
 }
 
+// After a surprise removal the handles still open reach the driver, which
+// refuses every transfer itself and sends nothing; the read still answers,
+// and the last close downloads no idle firmware before the removal.
+TEST_F(TransferTest, RemovedBoardRefusesTheRequestsOfItsOpenHandlesItself)
+{
+    pdev->surpriseRemove();
+    pdev->clearUrbLog();
+    log().clear();
+    std::vector<char> w = drvtest::qirWrite(3, 1);
+    EXPECT_EQ(ioctl(h, IOCTL_YEK_PUT, b.put(w.data(), w.size())), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(ioctl(h, IOCTL_YEK_GET, b.get()), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(ioctl(h, IOCTL_YEK_XCH, b.xch(w.data(), w.size())), STATUS_DEVICE_NOT_CONNECTED);
+    char text[1024] = {};
+    ULONG_PTR cb = 0;
+    EXPECT_EQ(kstub::io::read(h, text, sizeof text, &cb), STATUS_SUCCESS);
+    EXPECT_GT(cb, 0u);
+    EXPECT_FALSE(logHas("IRP_MN_REMOVE_DEVICE")) << "the removal waits for the last close";
+    close(h);
+    EXPECT_TRUE(logHas("cleanup chan"));
+    EXPECT_TRUE(logHas("close chan @"));
+    EXPECT_TRUE(bulk().empty()) << "no transfer";
+    EXPECT_TRUE(urbs(UrbKind::VendorOut).empty()) << "no idle download at the last close";
+    EXPECT_TRUE(logHas("IRP_MN_REMOVE_DEVICE"));
+    EXPECT_EQ(fdo(), nullptr);
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_EQ(k().mdlsOutstanding(), 0u);
+}
+
 TEST_F(TransferTest, BoardToldOfItsSurpriseRemovalSendsNothingMore)
 {
     // Only the driver hears of it here: requests still reach it.

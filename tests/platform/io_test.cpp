@@ -3,6 +3,8 @@
 // reads, close after the last request, serialisation, cancel, the error
 // numbers, and the plug-and-play order around open handles.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <atomic>
@@ -142,6 +144,75 @@ TEST_F(IoTest, BufferedControlAndReadCopyBackOnlyWhatWasReturned)
     CloseHandle(h);
 }
 
+// A buffered request checks the caller's buffers as the platform does: an
+// address it cannot read or write fails the call with ERROR_NOACCESS and
+// nothing reaches the driver; a good one still goes through.
+TEST_F(IoTest, BufferedRequestsWithBadBuffersFailBeforeTheDriver)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const std::size_t cbPage = std::size_t(sysconf(_SC_PAGESIZE));
+    char* pages = static_cast<char*>(
+        mmap(nullptr, 2 * cbPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mprotect(pages + cbPage, cbPage, PROT_READ), 0);  // second page read-only
+    char* kernel = reinterpret_cast<char*>(0xFFFFF80000000000ull);
+    char good[96] = {};
+    struct Row {
+        const char* what;
+        void* in;
+        void* out;
+    };
+    const Row rows[] = {
+        {"kernel address for both", kernel, kernel},
+        {"kernel address in", kernel, good},
+        {"kernel address out", good, kernel},
+        {"read-only out", good, pages + cbPage},
+        {"out runs into a read-only page", good, pages + cbPage - 8},
+        {"low address in", reinterpret_cast<void*>(0x1000), good},
+    };
+    std::size_t cSeen = testdrv::record().seenMajors().size();
+    for (const Row& r : rows) {
+        DWORD cb = 7;
+        SetLastError(0);
+        EXPECT_FALSE(DeviceIoControl(h, testdrv::kIoctlBuffered, r.in, 96, r.out, 96, &cb, nullptr))
+            << r.what;
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_NOACCESS)) << r.what;
+        EXPECT_EQ(cb, 0u) << r.what;
+    }
+    DWORD cb = 0;
+    SetLastError(0);
+    EXPECT_FALSE(ReadFile(h, pages + cbPage, 16, &cb, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOACCESS));
+    EXPECT_FALSE(ReadFile(h, kernel, 16, &cb, nullptr));
+    EXPECT_EQ(testdrv::record().seenMajors().size(), cSeen);  // none reached the driver
+    // A read-only page is a good input; the answer lands in a good output.
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlBuffered, pages + cbPage, 16, good, sizeof good,
+                                &cb, nullptr));
+    EXPECT_STREQ(good, "pong16");
+    munmap(pages, 2 * cbPage);
+    CloseHandle(h);
+    EXPECT_TRUE(k.problems().empty());
+}
+
+// A dispatch routine must return STATUS_PENDING exactly when it marked the
+// request pending; a slip either way is recorded as the verifier would.
+TEST_F(IoTest, PendingRuleSlipsAreRecorded)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD cb;
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr));
+    EXPECT_TRUE(k.problems().empty());
+    DeviceIoControl(h, testdrv::kIoctlPendUnmarked, nullptr, 0, nullptr, 0, &cb, nullptr);
+    DeviceIoControl(h, testdrv::kIoctlMarkedNoPend, nullptr, 0, nullptr, 0, &cb, nullptr);
+    CloseHandle(h);
+    std::vector<std::string> want = {
+        "a dispatch routine returned STATUS_PENDING without marking the request pending",
+        "a dispatch routine marked the request pending and returned 0x00000000"};
+    EXPECT_EQ(k.problems(), want);
+}
+
 TEST_F(IoTest, CloseWaitsForTheRequestInFlightAndPseudoHandlesAreRefused)
 {
     HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -236,11 +307,22 @@ TEST_F(IoTest, SurpriseRemovalSendsRemoveAfterTheLastClose)
     EXPECT_EQ(k.pnp().surpriseRemove(pdo), STATUS_SUCCESS);
     EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::SurpriseRemoved);
     EXPECT_EQ(testdrv::record().cRemove, 0);
-    DWORD cb;
-    EXPECT_FALSE(DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr));
+    // New opens are refused; the handle already open still reaches the
+    // driver with its requests, its cleanup and its close, which the driver
+    // must refuse or serve itself.
     EXPECT_EQ(CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 5u);  // ERROR_ACCESS_DENIED from STATUS_DELETE_PENDING
+    std::size_t cBefore = testdrv::record().seenMajors().size();
+    DWORD cb;
+    char text[8];
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr));
+    ReadFile(h, text, sizeof text, &cb, nullptr);
     CloseHandle(h);
+    std::vector<UCHAR> majors = testdrv::record().seenMajors();
+    majors.erase(majors.begin(), majors.begin() + std::ptrdiff_t(cBefore));
+    EXPECT_EQ(majors, (std::vector<UCHAR>{IRP_MJ_DEVICE_CONTROL, IRP_MJ_READ, IRP_MJ_CLEANUP,
+                                          IRP_MJ_CLOSE, IRP_MJ_PNP}));
     EXPECT_EQ(testdrv::record().cRemove, 1);
     EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Removed);
 }

@@ -125,6 +125,12 @@ NTSTATUS onIoctl(PDEVICE_OBJECT dev, PIRP irp)
     }
     case kIoctlFail:
         return complete(irp, STATUS_INSUFFICIENT_RESOURCES);
+    case kIoctlPendUnmarked:
+        complete(irp, STATUS_SUCCESS);
+        return STATUS_PENDING;
+    case kIoctlMarkedNoPend:
+        IoMarkIrpPending(irp);
+        return complete(irp, STATUS_SUCCESS);
     }
     return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
 }

@@ -15,6 +15,10 @@ constexpr ULONG kIoctlEcho = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_NEITHER
 constexpr ULONG kIoctlBlock = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_NEITHER, FILE_ANY_ACCESS);
 constexpr ULONG kIoctlBuffered = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x802, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr ULONG kIoctlFail = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x803, METHOD_NEITHER, FILE_ANY_ACCESS);
+// Slips of the pending rule: completes, then returns STATUS_PENDING without
+// having marked the request; marks it, completes and returns success.
+constexpr ULONG kIoctlPendUnmarked = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x810, METHOD_NEITHER, FILE_ANY_ACCESS);
+constexpr ULONG kIoctlMarkedNoPend = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x811, METHOD_NEITHER, FILE_ANY_ACCESS);
 
 struct Seen {
     UCHAR major;

@@ -46,14 +46,49 @@ FileRec* fileOf(HANDLE h)
     return it == s.fileHandles.end() ? nullptr : it->second;
 }
 
-// False when the device's stack no longer takes requests (removed, or
+// False when the device's stack no longer takes new opens (removed, or
 // surprise-removed).
-bool stackUsable(PDEVICE_OBJECT dev)
+bool stackOpenable(PDEVICE_OBJECT dev)
 {
     if (dev->Info->fDeleted)
         return false;
     DevNode* pn = nodeOf(bottomOf(dev));
     return !pn || (pn->state != DevState::Removed && pn->state != DevState::SurpriseRemoved);
+}
+
+// False when the requests of handles already open can no longer reach the
+// driver. After a surprise removal they still do, until the removal that
+// waits for the last close: the driver refuses them itself.
+bool stackUsable(PDEVICE_OBJECT dev)
+{
+    if (dev->Info->fDeleted)
+        return false;
+    DevNode* pn = nodeOf(bottomOf(dev));
+    return !pn || pn->state != DevState::Removed;
+}
+
+// What the I/O manager checks of a caller's buffer before a buffered
+// request: inside the user half and every page reachable (written back when
+// fWrite). A null buffer is no buffer.
+bool userBufferOk(const void* p, ULONG cb, bool fWrite)
+{
+    if (!p || cb == 0)
+        return true;
+    uintptr_t lo = reinterpret_cast<uintptr_t>(p);
+    uintptr_t hi = lo + cb;
+    if (hi < lo || lo < kLowestUserAddress || hi > kUserProbeAddress)
+        return false;
+    return userPagesAccessible(lo, hi, fWrite);
+}
+
+// A system buffer of cb bytes for a user-mode caller: the cbIn bytes of in
+// copied in, up to cbOut bytes copied back to out at completion. False when
+// the input could not be read.
+bool giveUserSystemBuffer(PIRP irp, ULONG cb, const void* in, ULONG cbIn, PVOID out, ULONG cbOut)
+{
+    giveSystemBuffer(irp, cb, nullptr, 0, out, cbOut);
+    irp->IoManager->fUserCopyBack = true;
+    return !in || copyFromUser(irp->AssociatedIrp.SystemBuffer, in, cbIn);
 }
 
 PIRP newFileIrp(FileRec* pf, PDEVICE_OBJECT top, UCHAR major)
@@ -118,7 +153,8 @@ NTSTATUS submit(FileRec* pf, PIRP irp, PDEVICE_OBJECT top, ULONG_PTR* pInfo, boo
                                unsigned(st)));
         waitWatched(lk, "a request of a user-mode caller", [&] { return pv->fDone; });
     }
-    NTSTATUS stFinal = st == STATUS_PENDING ? irp->IoStatus.Status : st;
+    checkPendingRule(irp, st);
+    NTSTATUS stFinal = st == STATUS_PENDING || pv->fCopyBackFailed ? irp->IoStatus.Status : st;
     if (pInfo)
         *pInfo = irp->IoStatus.Information;
     bool fClose = false;
@@ -215,7 +251,7 @@ NTSTATUS create(const char* path, HANDLE* ph, ULONG flags)
             delete pf;
             return done(STATUS_NO_SUCH_DEVICE);
         }
-        if (!stackUsable(dev)) {
+        if (!stackOpenable(dev)) {
             delete pf;
             return done(STATUS_DELETE_PENDING);
         }
@@ -270,6 +306,9 @@ NTSTATUS ioctl(HANDLE h, ULONG code, PVOID in, ULONG cbIn, PVOID out, ULONG cbOu
     if (method == METHOD_IN_DIRECT || method == METHOD_OUT_DIRECT)
         return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_DEVICE_CONTROL, code,
                       STATUS_NOT_IMPLEMENTED, path);
+    if (method == METHOD_BUFFERED && (!userBufferOk(in, cbIn, false) || !userBufferOk(out, cbOut, true)))
+        return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_DEVICE_CONTROL, code,
+                      STATUS_ACCESS_VIOLATION, path);
     PDEVICE_OBJECT top = attachedTop(pf->fo.DeviceObject);
     PIRP irp = newFileIrp(pf, top, IRP_MJ_DEVICE_CONTROL);
     PIO_STACK_LOCATION sl = IoGetNextIrpStackLocation(irp);
@@ -281,8 +320,11 @@ NTSTATUS ioctl(HANDLE h, ULONG code, PVOID in, ULONG cbIn, PVOID out, ULONG cbOu
         irp->UserBuffer = out;
     } else {
         ULONG cb = cbIn > cbOut ? cbIn : cbOut;
-        if (cb)
-            giveSystemBuffer(irp, cb, in, cbIn, out, cbOut);
+        if (cb && !giveUserSystemBuffer(irp, cb, in, cbIn, out, cbOut)) {
+            freeIrp(irp);
+            return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_DEVICE_CONTROL, code,
+                          STATUS_ACCESS_VIOLATION, path);
+        }
         irp->UserBuffer = out;
     }
     bool fClose = false;
@@ -306,11 +348,14 @@ NTSTATUS read(HANDLE h, PVOID buf, ULONG cb, ULONG_PTR* pInfo)
     if (!stackUsable(pf->fo.DeviceObject))
         return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_READ, cb, STATUS_DELETE_PENDING, path);
     PDEVICE_OBJECT top = attachedTop(pf->fo.DeviceObject);
+    bool fBuffered = (top->Flags & DO_BUFFERED_IO) != 0;
+    if (fBuffered && !userBufferOk(buf, cb, true))
+        return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_READ, cb, STATUS_ACCESS_VIOLATION, path);
     PIRP irp = newFileIrp(pf, top, IRP_MJ_READ);
     PIO_STACK_LOCATION sl = IoGetNextIrpStackLocation(irp);
     sl->Parameters.Read.Length = cb;
-    if (top->Flags & DO_BUFFERED_IO)
-        giveSystemBuffer(irp, cb ? cb : 1, nullptr, 0, buf, cb);
+    if (fBuffered)
+        giveUserSystemBuffer(irp, cb ? cb : 1, nullptr, 0, buf, cb);
     irp->UserBuffer = buf;
     bool fClose = false;
     NTSTATUS st = submit(pf, irp, top, pInfo, &fClose);

@@ -59,6 +59,18 @@ void freeIrp(PIRP irp)
     std::free(irp);
 }
 
+void checkPendingRule(PIRP irp, NTSTATUS stReturned)
+{
+    // At the top of a completed request PendingReturned is the mark of the
+    // driver it was sent to.
+    bool fMarked = irp->PendingReturned != FALSE;
+    if (stReturned == STATUS_PENDING && !fMarked)
+        problem("a dispatch routine returned STATUS_PENDING without marking the request pending");
+    else if (stReturned != STATUS_PENDING && fMarked)
+        problem(formatString("a dispatch routine marked the request pending and returned 0x%08X",
+                             unsigned(stReturned)));
+}
+
 NTSTATUS callAndWait(PDEVICE_OBJECT dev, PIRP irp, ULONG_PTR* pInfo)
 {
     KvIrpPrivate* pv = irp->IoManager;
@@ -70,6 +82,7 @@ NTSTATUS callAndWait(PDEVICE_OBJECT dev, PIRP irp, ULONG_PTR* pInfo)
                   " without completing the request");
         waitWatched(lk, "a request", [&] { return pv->fDone; });
     }
+    checkPendingRule(irp, st);
     NTSTATUS stFinal = st == STATUS_PENDING ? irp->IoStatus.Status : st;
     if (st != STATUS_PENDING && st != irp->IoStatus.Status)
         problem(formatString("a dispatch routine returned 0x%08X but completed with 0x%08X",
@@ -222,7 +235,15 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR)
             cb = pv->cbCopyBack;
             Irp->IoStatus.Information = cb;
         }
-        std::memcpy(pv->pvCopyBack, pv->pvSystemBuffer, cb);
+        if (!pv->fUserCopyBack) {
+            std::memcpy(pv->pvCopyBack, pv->pvSystemBuffer, cb);
+        } else if (!copyToUser(pv->pvCopyBack, pv->pvSystemBuffer, cb)) {
+            // The caller's buffer went away while the request was in flight:
+            // the copy fails as under the platform's exception handler.
+            pv->fCopyBackFailed = true;
+            Irp->IoStatus.Status = STATUS_ACCESS_VIOLATION;
+            Irp->IoStatus.Information = 0;
+        }
     }
     std::lock_guard<std::mutex> lk(dispMtx());
     pv->fDone = true;

@@ -1,9 +1,4 @@
 // Memory descriptor lists and the probe of user addresses.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "state.h"
 
 using namespace kstub;
@@ -11,67 +6,12 @@ using namespace kstub::detail;
 
 namespace {
 
-constexpr uintptr_t kLowestUserAddress = 0x10000;
-constexpr uintptr_t kUserProbeAddress = 0x7FFFFFFF0000;  // the end of the user half that probes accept
-
 bool overlaps(const std::vector<Range>& v, uintptr_t lo, uintptr_t hi)
 {
     for (const Range& r : v)
         if (lo < r.hi && r.lo < hi)
             return true;
     return false;
-}
-
-// True when every page of [lo, hi) is mapped in this process, readable, and
-// writable when fWrite; read from the process's map, never by touching it.
-// The map is read without allocating, so that the probe itself cannot map
-// memory into a hole it is about to look at.
-bool mappedInProcess(uintptr_t lo, uintptr_t hi, bool fWrite)
-{
-    int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        fatal("cannot read /proc/self/maps");
-    uintptr_t pos = lo & ~uintptr_t(PAGE_SIZE - 1);
-    char buf[8192];
-    std::size_t cb = 0;
-    bool fOk = false, fStop = false, fEof = false;
-    while (!fStop) {
-        char* nl = static_cast<char*>(std::memchr(buf, '\n', cb));
-        if (!nl) {
-            if (fEof || cb == sizeof buf)
-                break;
-            ssize_t n = ::read(fd, buf + cb, sizeof buf - cb);
-            if (n <= 0)
-                fEof = true;
-            else
-                cb += std::size_t(n);
-            continue;
-        }
-        *nl = 0;
-        // "start-end perms ..."
-        char* q = buf;
-        uintptr_t a = std::strtoull(q, &q, 16);
-        uintptr_t b = *q == '-' ? std::strtoull(q + 1, &q, 16) : 0;
-        while (*q == ' ')
-            ++q;
-        char r = q[0], w = q[0] ? q[1] : 0;
-        std::size_t used = std::size_t(nl + 1 - buf);
-        std::memmove(buf, nl + 1, cb - used);
-        cb -= used;
-        if (b <= pos)
-            continue;
-        if (a > pos || r != 'r' || (fWrite && w != 'w')) {
-            fStop = true;  // a hole, or a page without the access
-            continue;
-        }
-        pos = b;
-        if (pos >= hi) {
-            fOk = true;
-            fStop = true;
-        }
-    }
-    ::close(fd);
-    return fOk;
 }
 
 [[noreturn]] void refuse(State& s)
@@ -156,7 +96,7 @@ VOID MmProbeAndLockPages(PMDL Mdl, KPROCESSOR_MODE AccessMode, LOCK_OPERATION Op
                 throw KvSehException{STATUS_ACCESS_VIOLATION};
             }
         }
-        if (!mappedInProcess(lo, hi, fWrite))
+        if (!userPagesAccessible(lo, hi, fWrite))
             refuse(s);
     }
     Mdl->MdlFlags |= MDL_PAGES_LOCKED;

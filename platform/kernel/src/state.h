@@ -48,6 +48,8 @@ struct KvIrpPrivate {
     PVOID pvCopyBack = nullptr;
     ULONG cbCopyBack = 0;
     PVOID pvSystemBuffer = nullptr;  // freed with the request
+    bool fUserCopyBack = false;      // pvCopyBack is a user-mode caller's buffer
+    bool fCopyBackFailed = false;    // ... and a page of it could not be written
     struct FileRec* pfile = nullptr;
 };
 
@@ -220,6 +222,15 @@ std::string narrowUs(PCUNICODE_STRING pus);
 // A counted string over s's characters (no terminator); valid while s is.
 UNICODE_STRING countedView(std::u16string& s);
 
+// User memory: true when every page of [lo, hi) can be read (and written
+// when fWrite); copies that report a page they cannot reach instead of
+// faulting. None of them changes what the caller sees.
+constexpr uintptr_t kLowestUserAddress = 0x10000;
+constexpr uintptr_t kUserProbeAddress = 0x7FFFFFFF0000;  // the end of the user half that probes accept
+bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite);
+bool copyFromUser(void* dst, const void* src, std::size_t cb);
+bool copyToUser(void* dst, const void* src, std::size_t cb);
+
 // Requests of the I/O manager.
 PIRP allocIrp(CCHAR stackSize, KvIrpPrivate::Kind kind);
 void freeIrp(PIRP irp);
@@ -229,6 +240,9 @@ void giveSystemBuffer(PIRP irp, ULONG cb, const void* in, ULONG cbIn, PVOID out,
 // Sends a waited request to the device and waits for its completion; frees
 // it; returns its final status and information.
 NTSTATUS callAndWait(PDEVICE_OBJECT dev, PIRP irp, ULONG_PTR* pInfo = nullptr);
+// After a request sent by the I/O manager has completed: a dispatch routine
+// returns STATUS_PENDING exactly when it marked the request pending.
+void checkPendingRule(PIRP irp, NTSTATUS stReturned);
 
 void freeDevice(PDEVICE_OBJECT dev);
 PDEVICE_OBJECT attachedTop(PDEVICE_OBJECT dev);
