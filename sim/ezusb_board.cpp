@@ -124,7 +124,8 @@ UsbXfer EzUsbBoard::vendorOut(uint8_t bRequest, uint16_t wValue, uint16_t, const
     if (bRequest != bRequestFirmware || (cb > 0 && !pData) || wValue + cb > cbMemory)
         return UsbXfer::Stall;
     std::vector<uint8_t> mpb(pData, pData + cb);
-    _mpVendor.push_back(VendorWrite{wValue, mpb, _fCpuHeld});
+    if (_mpVendor.capacity() > 0)
+        _mpVendor.push_back(VendorWrite{wValue, mpb, _fCpuHeld});
     if (cb > 0)
         std::memcpy(&_mpbMem[wValue], pData, cb);
     if (wValue <= addrCpuControl && addrCpuControl < wValue + cb) {
@@ -254,10 +255,12 @@ void EzUsbBoard::releaseCpu()
     } else if (_sgImage == "qir_firmware") {
         _eProg = ProgramKind::Operating;
         _pqir = std::make_shared<QirProgram>(_mpbIdentity, &_hix);
+        _pqir->setLogCapacity(_cLog);
         _pprog = _pqir.get();
     } else {
         _eProg = ProgramKind::Operating;
         _psio = std::make_shared<SioProgram>(_mpbIdentity, &_sioBench);
+        _psio->setLogCapacity(_cLog);
         _pprog = _psio.get();
     }
 }
@@ -288,7 +291,12 @@ std::vector<Fault> EzUsbBoard::takeFaults(int iChan, int eType, const std::funct
 
 void EzUsbBoard::process(int iChan, const std::vector<uint8_t>& mpbCtrl, const std::vector<uint8_t>& mpbData)
 {
-    _mpReq.push_back(RequestRecord{iChan, mpbCtrl, mpbData});
+    if (_mpReq.capacity() > 0) {
+        RequestRecord& rec = _mpReq.pushSlot();  // a full log reuses the slot's storage
+        rec._iChan = iChan;
+        rec._mpbCtrl.assign(mpbCtrl.begin(), mpbCtrl.end());
+        rec._mpbData.assign(mpbData.begin(), mpbData.end());
+    }
     int eType = mpbCtrl.empty() ? -1 : mpbCtrl[0];
     if (!takeFaults(iChan, eType, [](const Fault& f) {
              return f._eKind == FaultKind::Unplug && f._uValue != 0;
@@ -604,6 +612,25 @@ std::vector<ProtocolError> EzUsbBoard::protocolErrors() const
 {
     Lock lk(_mx);
     return _mpErr;
+}
+
+std::size_t EzUsbBoard::cProtocolErrors() const
+{
+    Lock lk(_mx);
+    return std::size_t(_mpErr.total());
+}
+
+void EzUsbBoard::setLogCapacity(std::size_t n)
+{
+    Lock lk(_mx);
+    _cLog = n;
+    _mpVendor.setCapacity(n);
+    _mpDownload.setCapacity(n);
+    _mpReq.setCapacity(n);
+    if (_pqir)
+        _pqir->setLogCapacity(n);
+    if (_psio)
+        _psio->setLogCapacity(n);
 }
 
 size_t EzUsbBoard::cPacketsWaiting(int iChan) const

@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/include/kv_ring.h"
 #include "sim/board_faults.h"
 #include "sim/board_program.h"
 #include "sim/measuring_fpga.h"
@@ -69,6 +70,8 @@ struct RequestRecord {
     std::vector<uint8_t> _mpbCtrl;
     std::vector<uint8_t> _mpbData;
 };
+
+constexpr std::size_t kMaxProtocolErrors = 64;
 
 struct ProtocolError {
     int _iChan;
@@ -150,8 +153,13 @@ public:
     void overrideConfigurationDescriptor(std::vector<uint8_t> mpb);
 
     // Logs.
-    std::vector<RequestRecord> requests() const;  // every request an operating program received
-    std::vector<ProtocolError> protocolErrors() const;  // requests it could not read or serve
+    std::vector<RequestRecord> requests() const;  // the last requests an operating program received
+    // The first requests it could not read or serve (kMaxProtocolErrors), and how many there were.
+    std::vector<ProtocolError> protocolErrors() const;
+    std::size_t cProtocolErrors() const;
+    // The request, vendor-write and download logs, and those of the programs
+    // started from now on, keep their last n entries (default kvring::kDefaultCapacity).
+    void setLogCapacity(std::size_t n);
     size_t cPacketsWaiting(int iChan) const;
     void clearLogs();
 
@@ -199,8 +207,9 @@ private:
     ProgramKind _eProg = ProgramKind::None;
     std::string _sgImage;
     std::vector<std::pair<uint16_t, std::vector<uint8_t>>> _mpwrDownload;
-    std::vector<VendorWrite> _mpVendor;
-    std::vector<Download> _mpDownload;
+    std::size_t _cLog = kvring::kDefaultCapacity;
+    kvring::Ring<VendorWrite> _mpVendor{kvring::kDefaultCapacity};
+    kvring::Ring<Download> _mpDownload{kvring::kDefaultCapacity};
     uint8_t _bConfig = 0, _bAlt = 0;
     std::optional<std::vector<uint8_t>> _mpbDevDescOverride, _mpbConfDescOverride;
 
@@ -214,8 +223,8 @@ private:
     bool _fUnplugged = false, _fHold = false, _fStallWhenSilent = false;
     std::vector<ArmedFault> _mpFault;
     RequestHook _hook;
-    std::vector<RequestRecord> _mpReq;
-    std::vector<ProtocolError> _mpErr;
+    kvring::Ring<RequestRecord> _mpReq{kvring::kDefaultCapacity};
+    kvring::FirstKept<ProtocolError> _mpErr{kMaxProtocolErrors};
 };
 
 }  // namespace KVdepSim100

@@ -9,6 +9,12 @@ S5920Board::S5920Board(uint16_t uSerial)
 {
 }
 
+void S5920Board::setLogCapacity(std::size_t n)
+{
+    std::lock_guard<std::mutex> lk(_mtx);
+    _mpOpWrites.setCapacity(n);
+}
+
 void S5920Board::attach(std::function<void(bool)> line)
 {
     std::lock_guard<std::mutex> lk(_mtx);
@@ -61,7 +67,7 @@ void S5920Board::writeByte(int iBar, uint32_t uOffset, uint8_t b)
     if (iBar == iBarOperation) {
         if (uOffset < cbOperation) {
             _mpbOp[uOffset] = b;
-            _mpOpWrites.emplace_back(uOffset, b);
+            _mpOpWrites.push_back({uOffset, b});
         }
         return;
     }

@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/common/include/kv_ring.h"
 #include "platform/pci/pci_device_model.h"
 
 namespace KVdepSim100 {
@@ -79,8 +80,9 @@ public:
     bool isBusOpen() const;
     bool isInterruptEnabled() const;
     bool isLineAsserted() const;
-    // Every byte written to the operation registers: offset and value, in order.
+    // The last bytes written to the operation registers: offset and value, in order.
     std::vector<std::pair<uint32_t, uint8_t>> operationWrites() const;
+    void setLogCapacity(std::size_t n);  // default kvring::kDefaultCapacity
     unsigned cStores() const;
     unsigned cLoads() const;
 
@@ -93,7 +95,7 @@ private:
     std::function<void(bool)> _line;
     bool _fLine = false;
     std::array<uint8_t, cbOperation> _mpbOp{};
-    std::vector<std::pair<uint32_t, uint8_t>> _mpOpWrites;
+    kvring::Ring<std::pair<uint32_t, uint8_t>> _mpOpWrites{kvring::kDefaultCapacity};
     std::array<uint8_t, 8> _mpbId{};
     std::array<uint32_t, cRegs> _mpuReg{};
     uint8_t _uIndex = 0;

@@ -104,6 +104,12 @@ void QirProgram::writeRegister(int iChan, int iPort, uint16_t uVal)
         _fpga.writeControl(uVal);
 }
 
+void QirProgram::setLogCapacity(std::size_t n)
+{
+    _mpWrite.setCapacity(n);
+    _mpRead.setCapacity(n);
+}
+
 std::vector<PortAccess> QirProgram::writesTo(int iPort) const
 {
     std::vector<PortAccess> mp;

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/common/include/kv_ring.h"
 #include "sim/board_program.h"
 #include "sim/measuring_fpga.h"
 
@@ -43,8 +44,10 @@ public:
     void setIdentity(std::vector<uint8_t> mpb) { _mpbIdentity = std::move(mpb); }
     uint32_t reg(int iPort) const { return _mpuReg[iPort & 0xFF]; }
     void setReg(int iPort, uint32_t u) { _mpuReg[iPort & 0xFF] = u; }
-    const std::vector<PortAccess>& writes() const { return _mpWrite; }
-    const std::vector<PortAccess>& reads() const { return _mpRead; }
+    // The last register accesses (kvring::kDefaultCapacity unless set), oldest first.
+    std::vector<PortAccess> writes() const { return _mpWrite; }
+    std::vector<PortAccess> reads() const { return _mpRead; }
+    void setLogCapacity(std::size_t n);
     std::vector<PortAccess> writesTo(int iPort) const;
 
     // The configuration image: the last complete one, and the one coming in.
@@ -63,7 +66,7 @@ private:
 
     std::vector<uint8_t> _mpbIdentity;
     uint32_t _mpuReg[cPorts] = {};
-    std::vector<PortAccess> _mpWrite, _mpRead;
+    kvring::Ring<PortAccess> _mpWrite{kvring::kDefaultCapacity}, _mpRead{kvring::kDefaultCapacity};
     std::vector<uint8_t> _mpbConfig, _mpbConfigRx;
     int _cConfigMsgs = 0, _cConfigMsgsRx = 0, _cConfigLoads = 0;
     MeasuringFpga _fpga;

@@ -26,6 +26,13 @@ uint16_t SioProgram::loopback(uint16_t uOutputs)
     return u;
 }
 
+void SioProgram::setLogCapacity(std::size_t n)
+{
+    _mpWrite.setCapacity(n);
+    _mpRead.setCapacity(n);
+    _mpSync.setCapacity(n);
+}
+
 uint16_t SioProgram::readPort(int iPort) const
 {
     if (iPort != 0)

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/common/include/kv_ring.h"
 #include "sim/board_program.h"
 
 namespace KVdepSim100 {
@@ -40,9 +41,11 @@ public:
     void setIdentity(std::vector<uint8_t> mpb) { _mpbIdentity = std::move(mpb); }
     uint16_t outputs() const { return _mpuPort[0]; }
     uint16_t port(int iPort) const { return _mpuPort[iPort & 0xFF]; }
-    const std::vector<PortAccess>& writes() const { return _mpWrite; }
-    const std::vector<PortAccess>& reads() const { return _mpRead; }
-    const std::vector<uint32_t>& syncs() const { return _mpSync; }
+    // The last accesses and syncs (kvring::kDefaultCapacity unless set), oldest first.
+    std::vector<PortAccess> writes() const { return _mpWrite; }
+    std::vector<PortAccess> reads() const { return _mpRead; }
+    std::vector<uint32_t> syncs() const { return _mpSync; }
+    void setLogCapacity(std::size_t n);
 
 private:
     uint16_t readPort(int iPort) const;
@@ -50,8 +53,8 @@ private:
     std::vector<uint8_t> _mpbIdentity;
     const SioBench* _pbench;
     uint16_t _mpuPort[cPorts] = {};
-    std::vector<PortAccess> _mpWrite, _mpRead;
-    std::vector<uint32_t> _mpSync;
+    kvring::Ring<PortAccess> _mpWrite{kvring::kDefaultCapacity}, _mpRead{kvring::kDefaultCapacity};
+    kvring::Ring<uint32_t> _mpSync{kvring::kDefaultCapacity};
 };
 
 }  // namespace KVdepSim100

@@ -61,6 +61,12 @@ NTSTATUS World::loadDriver(const std::string& modulePath) { return _pk->loadDriv
 
 NTSTATUS World::loadDriver(PDRIVER_INITIALIZE entry) { return _pk->loadDriver(entry, _service); }
 
+void World::setLogCapacity(std::size_t n)
+{
+    _pk->setLogCapacity(n);
+    _pbus->setUrbLogCapacity(n);
+}
+
 NTSTATUS World::startDevices()
 {
     NTSTATUS stFirst = STATUS_SUCCESS;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "kv_ring.h"
 #include "wdm.h"
 
 #ifdef NTOSKRNL_EXPORTS
@@ -27,6 +28,10 @@ namespace kstub {
 namespace detail {
 struct State;
 }
+
+// How many entries each log of the kernel keeps (its last ones) unless
+// Kernel::setLogCapacity says otherwise.
+constexpr std::size_t kDefaultLogCapacity = kvring::kDefaultCapacity;
 
 // The registry path of a service key, for example
 // \Registry\Machine\System\CurrentControlSet\Services\kavorqir.
@@ -58,10 +63,11 @@ private:
     detail::State& _s;
 };
 
-// Every DbgPrint record, in order.
+// The last DbgPrint records (Kernel::setLogCapacity), in order.
 class KSTUB_API Log {
 public:
-    std::vector<std::string> records() const;  // the text of each DbgPrint call
+    std::vector<std::string> records() const;  // the text of each DbgPrint call kept
+    uint64_t total() const;                    // DbgPrint calls since the kernel started
     std::vector<std::string> lines() const;    // the whole text cut at '\n' (without it)
     std::string text() const;
     bool contains(const std::string& s) const;
@@ -128,7 +134,7 @@ private:
     detail::State& _s;
 };
 
-// Port space: handlers for ranges of ports and a log of every access.
+// Port space: handlers for ranges of ports and a log of the last accesses.
 struct PortAccess {
     uint16_t port;
     uint8_t size;  // 1, 2 or 4
@@ -271,8 +277,15 @@ public:
     std::size_t openHandles() const;
 
     // Misuse found that did not stop the system (devices left at unload,
-    // unhandled port accesses, a request completed with no owner...).
+    // unhandled port accesses, a request completed with no owner...). The
+    // first texts are kept; when more came, a last line says how many.
     std::vector<std::string> problems() const;
+    std::size_t problemCount() const;  // every problem, its text kept or not
+
+    // The debug records, the I/O log, the port log and the delays each keep
+    // their last n entries (0: none; they still count).
+    void setLogCapacity(std::size_t n);
+    std::size_t logCapacity() const;
 
     // Time: the platform clock (kv_clock.h). Moving it through the kernel
     // fires the timers that fall due, in order, each in the calling thread.
@@ -293,7 +306,7 @@ public:
     // Framework binds made by driver stubs: "major.minor" each.
     std::vector<std::string> frameworkBinds() const;
 
-    std::vector<IoRecord> ioLog() const;
+    std::vector<IoRecord> ioLog() const;  // the last requests, oldest first
     void clearIoLog();
 
     detail::State& state() { return *_ps; }

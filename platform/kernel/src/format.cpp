@@ -2,6 +2,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "ntstrsafe.h"
 #include "state.h"
@@ -34,9 +35,8 @@ struct Spec {
 
 enum class Size { Default, Char, Short, Long32, Long64, Ptr, Wide, Narrow, LongDouble };
 
-void putText(Out& o, const Spec& sp, const std::string& s)
+void putText(Out& o, const Spec& sp, const char* s, std::size_t len)
 {
-    std::size_t len = s.size();
     if (sp.prec >= 0 && std::size_t(sp.prec) < len)
         len = std::size_t(sp.prec);
     int padn = sp.width > int(len) ? sp.width - int(len) : 0;
@@ -44,6 +44,31 @@ void putText(Out& o, const Spec& sp, const std::string& s)
         o.pad(' ', padn);
     for (std::size_t i = 0; i < len; ++i)
         o.put(s[i]);
+    if (sp.fLeft)
+        o.pad(' ', padn);
+}
+
+void putText(Out& o, const Spec& sp, const char* s) { putText(o, sp, s, std::strlen(s)); }
+
+char narrowed(WCHAR c) { return c < 0x80 ? char(c) : '?'; }
+
+// Wide text, narrowed as it goes out: cch characters when fBounded, else up
+// to the terminator.
+void putWide(Out& o, const Spec& sp, const WCHAR* pw, std::size_t cch, bool fBounded)
+{
+    std::size_t len = 0;
+    if (fBounded)
+        len = cch;
+    else
+        while (pw[len] != 0)
+            ++len;
+    if (sp.prec >= 0 && std::size_t(sp.prec) < len)
+        len = std::size_t(sp.prec);
+    int padn = sp.width > int(len) ? sp.width - int(len) : 0;
+    if (!sp.fLeft)
+        o.pad(' ', padn);
+    for (std::size_t i = 0; i < len; ++i)
+        o.put(narrowed(pw[i]));
     if (sp.fLeft)
         o.pad(' ', padn);
 }
@@ -65,27 +90,30 @@ void putNumber(Out& o, Spec sp, uint64_t mag, bool fNeg, unsigned base, bool fUp
     } else if (nd == 0) {
         cZero = 1;
     }
-    std::string prefix;
+    char prefix[3];
+    int np = 0;
     if (fSigned) {
         if (fNeg)
-            prefix = "-";
+            prefix[np++] = '-';
         else if (sp.fPlus)
-            prefix = "+";
+            prefix[np++] = '+';
         else if (sp.fSpace)
-            prefix = " ";
+            prefix[np++] = ' ';
     }
     if (sp.fAlt && nd > 0) {
-        if (base == 16)
-            prefix += fUpper ? "0X" : "0x";
-        else if (base == 8 && cZero == 0)
+        if (base == 16) {
+            prefix[np++] = '0';
+            prefix[np++] = fUpper ? 'X' : 'x';
+        } else if (base == 8 && cZero == 0) {
             cZero = 1;
+        }
     }
-    int len = int(prefix.size()) + cZero + nd;
+    int len = np + cZero + nd;
     int padn = sp.width > len ? sp.width - len : 0;
     if (!sp.fLeft && !sp.fZero)
         o.pad(' ', padn);
-    for (char c : prefix)
-        o.put(c);
+    for (int i = 0; i < np; ++i)
+        o.put(prefix[i]);
     if (!sp.fLeft && sp.fZero)
         o.pad('0', padn);
     o.pad('0', cZero);
@@ -93,14 +121,6 @@ void putNumber(Out& o, Spec sp, uint64_t mag, bool fNeg, unsigned base, bool fUp
         o.put(digits[--nd]);
     if (sp.fLeft)
         o.pad(' ', padn);
-}
-
-std::string wideText(const WCHAR* pw, std::size_t cch, bool fBounded)
-{
-    std::string r;
-    for (std::size_t i = 0; fBounded ? i < cch : pw[i] != 0; ++i)
-        r.push_back(pw[i] < 0x80 ? char(pw[i]) : '?');
-    return r;
 }
 
 }  // namespace
@@ -237,7 +257,7 @@ int vformat(char* target, std::size_t cb, const char* fmt, va_list apIn)
             int c = va_arg(ap, int);
             bool fWide = conv == 'C' || sz == Size::Wide || sz == Size::Long32;
             char ch = fWide ? (c >= 0 && c < 0x80 ? char(c) : '?') : char(c);
-            putText(o, sp, std::string(1, ch));
+            putText(o, sp, &ch, 1);
             break;
         }
         case 's':
@@ -247,22 +267,29 @@ int vformat(char* target, std::size_t cb, const char* fmt, va_list apIn)
                 fWide = false;
             if (fWide) {
                 const WCHAR* pw = va_arg(ap, const WCHAR*);
-                putText(o, sp, pw ? wideText(pw, 0, false) : std::string("(null)"));
+                if (pw)
+                    putWide(o, sp, pw, 0, false);
+                else
+                    putText(o, sp, "(null)");
             } else {
                 const char* ps = va_arg(ap, const char*);
-                putText(o, sp, ps ? std::string(ps) : std::string("(null)"));
+                putText(o, sp, ps ? ps : "(null)");
             }
             break;
         }
         case 'Z': {
             if (sz == Size::Wide) {
                 auto* pus = va_arg(ap, const UNICODE_STRING*);
-                putText(o, sp, pus && pus->Buffer ? wideText(pus->Buffer, pus->Length / 2, true)
-                                                  : std::string("(null)"));
+                if (pus && pus->Buffer)
+                    putWide(o, sp, pus->Buffer, pus->Length / 2, true);
+                else
+                    putText(o, sp, "(null)");
             } else {
                 auto* pas = va_arg(ap, const ANSI_STRING*);
-                putText(o, sp, pas && pas->Buffer ? std::string(pas->Buffer, pas->Length)
-                                                  : std::string("(null)"));
+                if (pas && pas->Buffer)
+                    putText(o, sp, pas->Buffer, pas->Length);
+                else
+                    putText(o, sp, "(null)");
             }
             break;
         }
@@ -277,14 +304,25 @@ int vformat(char* target, std::size_t cb, const char* fmt, va_list apIn)
         case 'G':
         case 'a':
         case 'A': {
-            std::string f(start, q + 1);
+            // The C library formats the number with the directive as written.
+            char f[64];
+            std::size_t cf = std::size_t(q + 1 - start);
+            std::string fLong;
+            const char* pf = f;
+            if (cf < sizeof f) {
+                std::memcpy(f, start, cf);
+                f[cf] = 0;
+            } else {
+                fLong.assign(start, q + 1);
+                pf = fLong.c_str();
+            }
             char tmp[512];
             if (sz == Size::LongDouble) {
                 long double v = va_arg(ap, long double);
-                std::snprintf(tmp, sizeof tmp, f.c_str(), v);
+                std::snprintf(tmp, sizeof tmp, pf, v);
             } else {
                 double v = va_arg(ap, double);
-                std::snprintf(tmp, sizeof tmp, f.c_str(), v);
+                std::snprintf(tmp, sizeof tmp, pf, v);
             }
             for (const char* t = tmp; *t; ++t)
                 o.put(*t);
@@ -327,17 +365,31 @@ std::string formatString(const char* fmt, ...)
 
 namespace detail {
 
-void logRecord(const std::string& text)
+// False when no record is kept and nothing is echoed: the text is not needed.
+bool recordTextWanted()
+{
+    State* ps = curOrNull();
+    if (!ps)
+        return true;
+    std::lock_guard<std::mutex> lk(ps->logMtx);
+    return ps->fEcho || ps->records.capacity() > 0;
+}
+
+// Into the slot of the ring, whose storage a full ring reuses.
+void logRecord(const char* text)
 {
     State* ps = curOrNull();
     bool fEcho = !ps;
     if (ps) {
         std::lock_guard<std::mutex> lk(ps->logMtx);
-        ps->records.push_back(text);
+        if (ps->records.capacity() > 0)
+            ps->records.pushSlot().assign(text);
+        else
+            ps->records.pushSlot();  // counted only
         fEcho = ps->fEcho;
     }
     if (fEcho) {
-        std::fputs(text.c_str(), stderr);
+        std::fputs(text, stderr);
         std::fflush(stderr);
     }
 }
@@ -349,7 +401,13 @@ using namespace detail;
 std::vector<std::string> Log::records() const
 {
     std::lock_guard<std::mutex> lk(_s.logMtx);
-    return _s.records;
+    return _s.records.toVector();
+}
+
+uint64_t Log::total() const
+{
+    std::lock_guard<std::mutex> lk(_s.logMtx);
+    return _s.records.total();
 }
 
 std::string Log::text() const
@@ -408,7 +466,9 @@ using namespace kstub;
 ULONG vDbgPrintEx(ULONG, ULONG, PCSTR Format, va_list ap)
 {
     char buf[512];  // the platform cuts a debug print at 512 bytes
-    vformat(buf, sizeof buf, Format, ap);
+    buf[0] = 0;
+    if (detail::recordTextWanted())
+        vformat(buf, sizeof buf, Format, ap);
     detail::logRecord(buf);
     return STATUS_SUCCESS;
 }

@@ -221,7 +221,40 @@ void Kernel::clearFaults()
 std::vector<std::string> Kernel::problems() const
 {
     std::lock_guard<std::mutex> lk(_ps->miscMtx);
-    return _ps->problems;
+    std::vector<std::string> r = _ps->problems.kept();
+    if (_ps->problems.notKept() > 0)
+        r.push_back(std::to_string(_ps->problems.notKept()) + " more problems (texts not kept)");
+    return r;
+}
+
+std::size_t Kernel::problemCount() const
+{
+    std::lock_guard<std::mutex> lk(_ps->miscMtx);
+    return std::size_t(_ps->problems.total());
+}
+
+void Kernel::setLogCapacity(std::size_t n)
+{
+    {
+        std::lock_guard<std::mutex> lk(_ps->logMtx);
+        _ps->records.setCapacity(n);
+    }
+    {
+        std::lock_guard<std::mutex> lk(_ps->portMtx);
+        _ps->portLog.setCapacity(n);
+    }
+    {
+        std::lock_guard<std::mutex> lk(_ps->timerMtx);
+        _ps->delays.setCapacity(n);
+    }
+    std::lock_guard<std::mutex> lk(_ps->miscMtx);
+    _ps->ioLog.setCapacity(n);
+}
+
+std::size_t Kernel::logCapacity() const
+{
+    std::lock_guard<std::mutex> lk(_ps->miscMtx);
+    return _ps->ioLog.capacity();
 }
 
 std::vector<std::string> Kernel::frameworkBinds() const
@@ -233,7 +266,7 @@ std::vector<std::string> Kernel::frameworkBinds() const
 std::vector<IoRecord> Kernel::ioLog() const
 {
     std::lock_guard<std::mutex> lk(_ps->miscMtx);
-    return _ps->ioLog;
+    return _ps->ioLog.toVector();
 }
 
 void Kernel::clearIoLog()

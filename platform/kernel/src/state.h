@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kv_kernel.h"
+#include "kv_ring.h"
 
 struct DevNode;
 
@@ -108,6 +109,8 @@ struct Range {
     uintptr_t lo, hi;
 };
 
+constexpr std::size_t kMaxProblemTexts = 64;
+
 struct State {
     Kernel* pKernel = nullptr;
 
@@ -151,7 +154,7 @@ struct State {
 
     // Log.
     mutable std::mutex logMtx;
-    std::vector<std::string> records;
+    kvring::Ring<std::string> records{kDefaultLogCapacity};
     bool fEcho = false;
 
     // Memory probes.
@@ -162,7 +165,7 @@ struct State {
     // Ports.
     mutable std::mutex portMtx;
     std::vector<PortRange> portRanges;
-    std::vector<PortAccess> portLog;
+    kvring::Ring<PortAccess> portLog{kDefaultLogCapacity};
 
     // Deferred calls and timers.
     std::mutex dpcMtx;
@@ -171,7 +174,7 @@ struct State {
     std::mutex timerMtx;
     std::vector<PKTIMER> timers;
     ULONG timeIncrement = 156250;
-    std::vector<LONGLONG> delays;
+    kvring::Ring<LONGLONG> delays{kDefaultLogCapacity};
 
     // Interrupts (kept until the kernel goes, so that a late use is caught).
     std::mutex intrMtx;
@@ -180,9 +183,9 @@ struct State {
     KSPIN_LOCK cancelLock = 0;
 
     mutable std::mutex miscMtx;
-    std::vector<std::string> problems;
-    std::vector<std::string> binds;
-    std::vector<IoRecord> ioLog;
+    kvring::FirstKept<std::string> problems{kMaxProblemTexts};  // every one counted
+    std::vector<std::string> binds;  // one a driver load
+    kvring::Ring<IoRecord> ioLog{kDefaultLogCapacity};
 };
 
 State& cur();           // the current kernel's state; fatal when there is none

@@ -293,7 +293,7 @@ void Kernel::setTimeIncrement(ULONG units100ns)
 std::vector<LONGLONG> Kernel::delays() const
 {
     std::lock_guard<std::mutex> lk(_ps->timerMtx);
-    return _ps->delays;
+    return _ps->delays.toVector();
 }
 
 }  // namespace kstub

@@ -65,7 +65,7 @@ public:
     // the line is not asserted or the board is gone.
     bool interrupt();
 
-    // The port accesses of the board's ranges, in order.
+    // The port accesses of the board's ranges that the kernel's port log keeps, in order.
     std::vector<kstub::PortAccess> accesses() const;
 
     // The board went away: its ports read as all ones and take no writes,

@@ -5,8 +5,8 @@
 // device, bulk transfers both ways. A bulk IN the model cannot answer yet
 // waits (the request pends) until the model has something: the bus asks
 // again after every later call into the model and whenever the model calls
-// the notify function it was given. Every request block is logged; any kind
-// can be made to fail; a device can be surprise-removed.
+// the notify function it was given. The last request blocks are logged; any
+// kind can be made to fail; a device can be surprise-removed.
 #pragma once
 
 #include <memory>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "kv_kernel.h"
+#include "kv_ring.h"
 #include "platform/usb/usb_device_model.h"
 #include "usb.h"
 
@@ -81,8 +82,11 @@ public:
                  USBD_STATUS usbd = USBD_STATUS_REQUEST_FAILED, unsigned count = 1);
     void clearFaults();
 
-    std::vector<UrbRecord> urbLog() const;
+    std::vector<UrbRecord> urbLog() const;  // the last request blocks, oldest first
     void clearUrbLog();
+    // The log keeps the last n request blocks (default kstub::kDefaultLogCapacity, 0: none).
+    void setUrbLogCapacity(std::size_t n);
+    uint64_t urbCount() const;  // request blocks since the device was plugged, logged or not
     std::size_t pendingIn() const;  // bulk INs waiting for the model
     bool isGone() const;
 
@@ -126,12 +130,15 @@ public:
     void unplug(UsbDevice& dev);
     std::vector<UsbDevice*> devices() const;  // plugged and not yet unplugged
     UsbDevice* find(PDEVICE_OBJECT pdo) const;
+    // The URB log capacity of every device plugged and to be plugged.
+    void setUrbLogCapacity(std::size_t n);
 
 private:
     kstub::Kernel& _k;
     mutable std::mutex _mtx;
     std::vector<std::unique_ptr<UsbDevice>> _devices;
     unsigned _cPlugged = 0;
+    std::size_t _cUrbLog = kstub::kDefaultLogCapacity;
 };
 
 }  // namespace usbstub

@@ -28,8 +28,10 @@ struct Waiting {
     PIRP irp;
     PURB urb;
     Pipe* pipe;
-    std::size_t iLog;
+    uint64_t seqLog;  // its entry in the log, while the log keeps it
 };
+
+constexpr uint64_t kNoEntry = ~uint64_t(0);
 
 struct Done {
     PIRP irp;
@@ -105,7 +107,7 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
     std::deque<Pipe> pipes;
     char configToken = 0, interfaceToken = 0;
     std::deque<Waiting> waiting;
-    std::vector<UrbRecord> log;
+    kvring::Ring<UrbRecord> log{kstub::kDefaultLogCapacity};
     Knob knobs[7];
 
     explicit Impl(UsbDevice& d) : self(d) {}
@@ -154,12 +156,13 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
     // A waiting bulk IN ends: logged, then completed once the lock is let go.
     void endWaiting(const Waiting& w, Result r, std::vector<Done>& done)
     {
-        UrbRecord& rec = log[w.iLog];
-        rec.status = r.st;
-        rec.usbdStatus = r.us;
-        rec.fDone = true;
-        if (rec.kind == UrbKind::BulkIn || rec.kind == UrbKind::BulkOut)
-            rec.cbDone = w.urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
+        if (UrbRecord* prec = log.find(w.seqLog)) {
+            prec->status = r.st;
+            prec->usbdStatus = r.us;
+            prec->fDone = true;
+            if (prec->kind == UrbKind::BulkIn || prec->kind == UrbKind::BulkOut)
+                prec->cbDone = w.urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
+        }
         done.push_back(Done{w.irp, w.urb, r.st, r.us});
     }
 
@@ -195,7 +198,8 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
             } else if (cb < cbMax && !(b.TransferFlags & USBD_SHORT_TRANSFER_OK)) {
                 r = Result{STATUS_UNSUCCESSFUL, USBD_STATUS_ERROR_SHORT_TRANSFER};
             }
-            log[w.iLog].data.assign(p, p + cb);
+            if (UrbRecord* prec = log.find(w.seqLog))
+                prec->data.assign(p, p + cb);
         }
         b.TransferBufferLength = ULONG(cb);
         endWaiting(w, r, done);
@@ -479,9 +483,10 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
             rec.kind = UrbKind::Other;
             break;
         }
-        std::size_t iLog = log.size();
-        log.push_back(rec);
-        UrbRecord& lr = log.back();
+        // The entry stays reachable through this call, kept by the log or not.
+        uint64_t seqLog = 0;
+        UrbRecord& lr = log.pushSlot(&seqLog);
+        lr = rec;  // a copy: the slot keeps its storage
         if (fGone)
             r = {STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE};
         else if (rec.kind == UrbKind::Other)
@@ -517,7 +522,7 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
                     r = bulkOut(urb, pipe, lr);
                     break;
                 }
-                Waiting w{irp, urb, pipe, iLog};
+                Waiting w{irp, urb, pipe, seqLog};
                 bool fBehind = std::any_of(waiting.begin(), waiting.end(),
                                            [&](const Waiting& x) { return x.pipe == pipe; });
                 if (!fBehind && tryIn(w, done)) {
@@ -648,19 +653,35 @@ void UsbDevice::clearFaults()
 std::vector<UrbRecord> UsbDevice::urbLog() const
 {
     std::lock_guard<std::mutex> lk(_pi->mtx);
-    return _pi->log;
+    return _pi->log.toVector();
+}
+
+void UsbDevice::setUrbLogCapacity(std::size_t n)
+{
+    std::lock_guard<std::mutex> lk(_pi->mtx);
+    _pi->log.setCapacity(n);
+}
+
+uint64_t UsbDevice::urbCount() const
+{
+    std::lock_guard<std::mutex> lk(_pi->mtx);
+    return _pi->log.total();
 }
 
 void UsbDevice::clearUrbLog()
 {
     std::lock_guard<std::mutex> lk(_pi->mtx);
-    // Waiting transfers keep their entries; their indexes move.
-    std::vector<UrbRecord> kept;
+    // Waiting transfers keep their entries (those the log still has), in
+    // the order they wait.
+    std::vector<std::pair<Waiting*, UrbRecord>> kept;
     for (Waiting& w : _pi->waiting) {
-        kept.push_back(_pi->log[w.iLog]);
-        w.iLog = kept.size() - 1;
+        if (const UrbRecord* p = _pi->log.find(w.seqLog))
+            kept.emplace_back(&w, *p);
+        w.seqLog = kNoEntry;
     }
-    _pi->log.swap(kept);
+    _pi->log.clear();
+    for (auto& k : kept)
+        k.first->seqLog = _pi->log.push_back(std::move(k.second));
 }
 
 std::size_t UsbDevice::pendingIn() const
@@ -720,6 +741,7 @@ UsbDevice& UsbBus::plug(usbsim::UsbDeviceModel& model, const DeviceProps& props)
         n = _cPlugged++;
         _devices.push_back(std::make_unique<UsbDevice>(_k, model));
         pd = _devices.back().get();
+        pd->_pi->log.setCapacity(_cUrbLog);
     }
     UsbDevice::Impl* pi = pd->_pi.get();
     std::vector<uint8_t> dd;
@@ -758,6 +780,14 @@ std::vector<UsbDevice*> UsbBus::devices() const
         if (!d->_pi->fDeleted)
             r.push_back(d.get());
     return r;
+}
+
+void UsbBus::setUrbLogCapacity(std::size_t n)
+{
+    std::lock_guard<std::mutex> lk(_mtx);
+    _cUrbLog = n;
+    for (const auto& d : _devices)
+        d->setUrbLogCapacity(n);
 }
 
 UsbDevice* UsbBus::find(PDEVICE_OBJECT pdo) const

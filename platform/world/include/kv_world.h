@@ -76,6 +76,10 @@ public:
 
     std::vector<usbstub::UsbDevice*> devices() { return _pbus->devices(); }
 
+    // Every log of the kernel and the USB bus keeps its last n entries
+    // (default kstub::kDefaultLogCapacity; 0 keeps none, counts go on).
+    void setLogCapacity(std::size_t n);
+
     // Removes every device (a removal refused because handles are open
     // becomes a surprise removal, and is reported), unplugs them, unloads the
     // driver and reports what is left. Close your handles before.
