@@ -368,4 +368,76 @@ TEST_F(UsbBusTest, MalformedRequestsAreRefused)
     EXPECT_EQ(pd->urbLog()[1].kind, UrbKind::Other);
 }
 
+// How much the log keeps changes nothing the driver sees: statuses and
+// lengths, short and babbling INs, a waiting IN whose entry newer ones
+// pushed out of the log.
+TEST_F(UsbBusTest, WhatTheLogKeepsChangesNoAnswer)
+{
+    configure();
+    for (std::size_t cap : {std::size_t(0), std::size_t(1), std::size_t(2), kstub::kDefaultLogCapacity}) {
+        SCOPED_TRACE("log capacity " + std::to_string(cap));
+        pd->clearUrbLog();
+        pd->setUrbLogCapacity(cap);
+        uint64_t cBefore = pd->urbCount();
+        UCHAR buf[64];
+        ULONG cb = 99;
+        dev.push(0, {7, 7});
+        EXPECT_EQ(bulk(in, buf, 64, USBD_TRANSFER_DIRECTION_IN, &cb), STATUS_UNSUCCESSFUL);  // short
+        EXPECT_EQ(cb, 2u);
+        dev.push(1, std::vector<uint8_t>(65, 1));
+        EXPECT_EQ(bulk(in2, buf, 64, 3, &cb), STATUS_UNSUCCESSFUL);  // babble
+        EXPECT_EQ(cb, 0u);
+        UCHAR ctrl[3] = {1, 2, 3};
+        EXPECT_EQ(bulk(out, ctrl, 3, 0, &cb), STATUS_SUCCESS);
+        EXPECT_EQ(cb, 3u);
+        // A waiting IN, then more requests than the log keeps.
+        NTSTATUS st = STATUS_PENDING;
+        ULONG cbIn = 0;
+        std::thread t([&] { st = bulk(in, buf, sizeof buf, 3, &cbIn); });
+        while (pd->pendingIn() == 0)
+            std::this_thread::yield();
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(bulk(out, ctrl, 1, 0, &cb), STATUS_SUCCESS);
+        dev.push(0, {4, 5, 6, 7});
+        t.join();
+        EXPECT_EQ(st, STATUS_SUCCESS);
+        EXPECT_EQ(cbIn, 4u);
+        EXPECT_EQ(buf[3], 7);
+        EXPECT_EQ(pd->urbCount() - cBefore, 7u) << "every request counted";
+        std::vector<usbstub::UrbRecord> log = pd->urbLog();
+        ASSERT_EQ(log.size(), std::min<std::size_t>(cap, 7));
+        if (!log.empty()) {
+            EXPECT_EQ(log.back().kind, UrbKind::BulkOut);
+            EXPECT_EQ(log.back().cbDone, 1u);
+        }
+        if (cap >= 7) {
+            EXPECT_EQ(log[3].kind, UrbKind::BulkIn);
+            EXPECT_TRUE(log[3].fPended);
+            EXPECT_EQ(log[3].cbDone, 4u);
+            EXPECT_EQ(log[3].data, (std::vector<uint8_t>{4, 5, 6, 7}));
+        }
+        dev.outs.clear();
+    }
+    EXPECT_EQ(k.irpsOutstanding(), 0u);
+}
+
+TEST_F(UsbBusTest, TheBusSetsTheLogCapacityOfDevicesPluggedAndToBePlugged)
+{
+    bus.setUrbLogCapacity(1);
+    FakeUsbDevice dev2;
+    usbstub::UsbDevice& d2 = bus.plug(dev2);
+    for (usbstub::UsbDevice* p : {pd, &d2}) {
+        UCHAR buf[18];
+        URB urb;
+        for (int i = 0; i < 3; ++i) {
+            UsbBuildGetDescriptorRequest(&urb, sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST),
+                                         USB_DEVICE_DESCRIPTOR_TYPE, 0, 0, buf, nullptr, 18, nullptr);
+            EXPECT_EQ(submitUrb(p->pdo(), &urb), STATUS_SUCCESS);
+        }
+        EXPECT_EQ(p->urbLog().size(), 1u);
+        EXPECT_EQ(p->urbCount(), 3u);
+    }
+    bus.unplug(d2);
+}
+
 }  // namespace
