@@ -69,6 +69,36 @@ TEST(PlatformFormat, BoundedOutputIsCutAndTerminated)
     EXPECT_STREQ(buf, "1234567");
 }
 
+// Cut anywhere, the output is the start of the whole text, terminated, and
+// the count is the whole text's length: literal runs, padding, numbers and
+// wide text alike.
+TEST(PlatformFormat, AnyBufferSizeGivesTheStartOfTheWholeText)
+{
+    const WCHAR wide[] = u"wide";
+    struct Cut {
+        const char* fmt;
+        std::string whole;
+    } mpcut[] = {
+        {"literal run then %d and %-6s| %08X %ws", kstub::formatString("literal run then %d and %-6s| %08X %ws",
+                                                                         -12345, "ab", 0xBEEFu, wide)},
+    };
+    for (const Cut& c : mpcut) {
+        ASSERT_EQ(c.whole, "literal run then -12345 and ab    | 0000BEEF wide");
+        for (std::size_t cb = 0; cb <= c.whole.size() + 2; ++cb) {
+            std::vector<char> buf(cb + 1, 'x');
+            int n = kstub::format(cb ? buf.data() : nullptr, cb, c.fmt, -12345, "ab", 0xBEEFu, wide);
+            EXPECT_EQ(n, int(c.whole.size())) << "size " << cb;
+            if (cb > 0) {
+                EXPECT_EQ(std::string(buf.data()), c.whole.substr(0, cb - 1)) << "size " << cb;
+            }
+            EXPECT_EQ(buf[cb], 'x') << "nothing written past the buffer, size " << cb;
+        }
+    }
+    // A precision reads no further than it says.
+    const char unterminated[3] = {'a', 'b', 'c'};
+    EXPECT_EQ(kstub::formatString("[%.3s]", unterminated), "[abc]");
+}
+
 TEST(PlatformFormat, DbgPrintGoesToTheLogOneRecordPerCall)
 {
     kstub::Kernel k;

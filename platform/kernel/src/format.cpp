@@ -10,20 +10,35 @@
 namespace kstub {
 namespace {
 
+// The target and the count of characters the whole text needs; what does
+// not fit (leaving room for the terminator) is counted, not written.
 struct Out {
     char* p;
     std::size_t cb;
     std::size_t n = 0;
+    std::size_t room() const { return n + 1 < cb ? cb - 1 - n : 0; }
     void put(char c)
     {
         if (n + 1 < cb)
             p[n] = c;
         ++n;
     }
+    void append(const char* s, std::size_t len)
+    {
+        std::size_t k = len < room() ? len : room();
+        if (k)
+            std::memcpy(p + n, s, k);
+        n += len;
+    }
     void pad(char c, int k)
     {
-        while (k-- > 0)
-            put(c);
+        if (k <= 0)
+            return;
+        std::size_t len = std::size_t(k);
+        std::size_t m = len < room() ? len : room();
+        if (m)
+            std::memset(p + n, c, m);
+        n += len;
     }
 };
 
@@ -42,13 +57,16 @@ void putText(Out& o, const Spec& sp, const char* s, std::size_t len)
     int padn = sp.width > int(len) ? sp.width - int(len) : 0;
     if (!sp.fLeft)
         o.pad(' ', padn);
-    for (std::size_t i = 0; i < len; ++i)
-        o.put(s[i]);
+    o.append(s, len);
     if (sp.fLeft)
         o.pad(' ', padn);
 }
 
-void putText(Out& o, const Spec& sp, const char* s) { putText(o, sp, s, std::strlen(s)); }
+// A terminated string; with a precision no further than it reaches.
+void putText(Out& o, const Spec& sp, const char* s)
+{
+    putText(o, sp, s, sp.prec >= 0 ? strnlen(s, std::size_t(sp.prec)) : std::strlen(s));
+}
 
 char narrowed(WCHAR c) { return c < 0x80 ? char(c) : '?'; }
 
@@ -117,8 +135,10 @@ void putNumber(Out& o, Spec sp, uint64_t mag, bool fNeg, unsigned base, bool fUp
     if (!sp.fLeft && sp.fZero)
         o.pad('0', padn);
     o.pad('0', cZero);
-    while (nd > 0)
-        o.put(digits[--nd]);
+    char forward[32];
+    for (int i = 0; i < nd; ++i)
+        forward[i] = digits[nd - 1 - i];
+    o.append(forward, std::size_t(nd));
     if (sp.fLeft)
         o.pad(' ', padn);
 }
@@ -132,7 +152,11 @@ int vformat(char* target, std::size_t cb, const char* fmt, va_list apIn)
     Out o{target, cb};
     for (const char* q = fmt; *q; ++q) {
         if (*q != '%') {
-            o.put(*q);
+            const char* e = q;
+            while (*e && *e != '%')
+                ++e;
+            o.append(q, std::size_t(e - q));
+            q = e - 1;
             continue;
         }
         const char* start = q++;
@@ -324,8 +348,7 @@ int vformat(char* target, std::size_t cb, const char* fmt, va_list apIn)
                 double v = va_arg(ap, double);
                 std::snprintf(tmp, sizeof tmp, pf, v);
             }
-            for (const char* t = tmp; *t; ++t)
-                o.put(*t);
+            o.append(tmp, std::strlen(tmp));
             break;
         }
         default:
