@@ -1,12 +1,18 @@
 // User memory seen from the kernel: whether pages can be read or written, and
-// copies that fail instead of faulting. Each page is touched once through the
-// process's own memory calls (process_vm_readv and process_vm_writev), which
-// report a missing or protected page as an error, as the platform's probe does
-// under its exception handler. Where those calls are not allowed, the
-// process's map is read instead.
+// copies that fail instead of faulting. A probe touches one byte of each page
+// itself under a fault guard (a SIGSEGV/SIGBUS handler that jumps back into
+// the probe), as the platform's probe does under its exception handler; a
+// fault outside a probe goes to the handler that was there before. The copies
+// go through the process's own memory calls (process_vm_readv and
+// process_vm_writev), which report a missing or protected page as an error.
+// Where those calls are not allowed, the process's map is read instead.
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <sys/uio.h>
 #include <unistd.h>
+
+#include <mutex>
 
 #include <atomic>
 #include <cerrno>
@@ -76,8 +82,46 @@ bool mappedInProcess(uintptr_t lo, uintptr_t hi, bool fWrite)
 // One memory call over n pieces; the count of bytes moved, or -1 with errno.
 ssize_t vmCall(bool fWrite, iovec* local, iovec* remote, unsigned long n)
 {
-    return fWrite ? ::process_vm_writev(::getpid(), local, n, remote, n, 0)
-                  : ::process_vm_readv(::getpid(), local, n, remote, n, 0);
+    static const pid_t pid = ::getpid();
+    return fWrite ? ::process_vm_writev(pid, local, n, remote, n, 0)
+                  : ::process_vm_readv(pid, local, n, remote, n, 0);
+}
+
+// The fault guard: the jump target of the probe running on this thread.
+thread_local sigjmp_buf* t_pjbProbe = nullptr;
+struct sigaction g_saOldSegv, g_saOldBus;
+std::once_flag g_onceGuard;
+bool g_fGuard = false;
+
+void onFault(int sig, siginfo_t* psi, void* pctx)
+{
+    if (sigjmp_buf* pjb = t_pjbProbe) {
+        t_pjbProbe = nullptr;
+        siglongjmp(*pjb, 1);
+    }
+    // Not a probe: what was there before handles it.
+    struct sigaction& old = sig == SIGSEGV ? g_saOldSegv : g_saOldBus;
+    if ((old.sa_flags & SA_SIGINFO) && old.sa_sigaction) {
+        old.sa_sigaction(sig, psi, pctx);
+        return;
+    }
+    if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler != SIG_DFL && old.sa_handler != SIG_IGN) {
+        old.sa_handler(sig);
+        return;
+    }
+    ::sigaction(sig, &old, nullptr);  // the fault comes again, with the old disposition
+}
+
+bool guardInstalled()
+{
+    std::call_once(g_onceGuard, [] {
+        struct sigaction sa {};
+        sa.sa_sigaction = onFault;
+        sa.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
+        sigemptyset(&sa.sa_mask);
+        g_fGuard = ::sigaction(SIGSEGV, &sa, &g_saOldSegv) == 0 && ::sigaction(SIGBUS, &sa, &g_saOldBus) == 0;
+    });
+    return g_fGuard;
 }
 
 bool vmUsable()
@@ -110,12 +154,43 @@ bool vmCopy(bool fToUser, void* user, void* local, std::size_t cb)
     return true;
 }
 
+// Touches one byte of [lo, hi) in each page: read, or for write access an
+// atomic or of zero, which changes nothing but needs a writable page.
+__attribute__((noinline, no_sanitize_address)) void touchEachPage(uintptr_t lo, uintptr_t hi, bool fWrite)
+{
+    uintptr_t pos = lo;
+    while (pos < hi) {
+        auto* p = reinterpret_cast<char*>(pos);
+        if (fWrite)
+            __atomic_fetch_or(p, char(0), __ATOMIC_RELAXED);
+        else
+            (void)*reinterpret_cast<volatile char*>(p);
+        pos = (pos & ~uintptr_t(PAGE_SIZE - 1)) + PAGE_SIZE;
+        if (pos == 0)
+            break;  // the last page of the address space
+    }
+}
+
+// The touches under the guard; false when one faulted.
+bool touchPages(uintptr_t lo, uintptr_t hi, bool fWrite)
+{
+    sigjmp_buf jb;
+    if (sigsetjmp(jb, 0) != 0)
+        return false;  // the guard jumped back and cleared itself
+    t_pjbProbe = &jb;
+    touchEachPage(lo, hi, fWrite);
+    t_pjbProbe = nullptr;
+    return true;
+}
+
 }  // namespace
 
 bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite)
 {
     if (hi <= lo)
         return true;
+    if (guardInstalled())
+        return touchPages(lo, hi, fWrite);
     if (!vmUsable())
         return mappedInProcess(lo, hi, fWrite);
     // One byte of the range in each of its pages: its first byte, then the
