@@ -4,7 +4,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
 
 #include "kv_kernel.h"
 
@@ -114,6 +118,55 @@ TEST(PlatformProbe, TestRegisteredRangesAndInjectedFailures)
     IoFreeMdl(m);
     EXPECT_EQ(k.memory().refusals(), 3u);
     EXPECT_EQ(k.mdlsOutstanding(), 0u);
+}
+
+// The probe's touches leave every byte as it was, and probes on several
+// threads at once each see their own refusals.
+TEST(PlatformProbe, TouchesChangeNothingAndEachThreadSeesItsOwnRefusals)
+{
+    kstub::Kernel k;
+    Pages pg(4);
+    ASSERT_NE(pg.p, MAP_FAILED);
+    char* p = pg.p;
+    for (std::size_t i = 0; i < 2 * PAGE_SIZE; ++i)
+        p[i] = char(i * 7 + 3);
+    std::vector<char> before(p, p + 2 * PAGE_SIZE);
+    EXPECT_TRUE(probe(p + 5, ULONG(2 * PAGE_SIZE - 10), UserMode, IoModifyAccess));
+    EXPECT_EQ(std::memcmp(before.data(), p, before.size()), 0);
+    ASSERT_EQ(mprotect(p + 2 * PAGE_SIZE, PAGE_SIZE, PROT_NONE), 0);
+    ASSERT_EQ(munmap(p + 3 * PAGE_SIZE, PAGE_SIZE), 0);
+    std::vector<std::thread> threads;
+    std::vector<int> cWrong(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                if (probe(p + (2 + (i + t) % 2) * PAGE_SIZE, 1, UserMode, IoReadAccess))
+                    ++cWrong[t];
+                if (!probe(p + PAGE_SIZE * (i % 2), 8, UserMode, IoModifyAccess))
+                    ++cWrong[t];
+            }
+        });
+    for (std::thread& th : threads)
+        th.join();
+    EXPECT_EQ(cWrong, std::vector<int>(4, 0));
+    EXPECT_EQ(k.mdlsOutstanding(), 0u);
+}
+
+// The probe's fault guard catches only the probe's own touches: any other
+// fault still ends the process.
+TEST(PlatformProbeDeathTest, AFaultOutsideAProbeStillEndsTheProcess)
+{
+    EXPECT_EXIT(
+        {
+            kstub::Kernel k;
+            Pages pg(4);
+            ASSERT_EQ(mprotect(pg.p, PAGE_SIZE, PROT_NONE), 0);
+            if (probe(pg.p, 1, UserMode, IoReadAccess))
+                std::_Exit(3);  // the probe should have refused it
+            *reinterpret_cast<volatile char*>(pg.p) = 1;
+            std::_Exit(4);
+        },
+        ::testing::KilledBySignal(SIGSEGV), "");
 }
 
 TEST(PlatformProbeDeathTest, FreeingALockedMdlStopsTheTest)
