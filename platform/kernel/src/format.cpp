@@ -96,9 +96,16 @@ void putNumber(Out& o, Spec sp, uint64_t mag, bool fNeg, unsigned base, bool fUp
     char digits[32];
     int nd = 0;
     const char* set = fUpper ? "0123456789ABCDEF" : "0123456789abcdef";
-    while (mag) {
-        digits[nd++] = set[mag % base];
-        mag /= base;
+    // Constant bases: shifts, or a division the compiler turns into a multiply.
+    if (base == 16) {
+        for (; mag; mag >>= 4)
+            digits[nd++] = set[mag & 15];
+    } else if (base == 8) {
+        for (; mag; mag >>= 3)
+            digits[nd++] = set[mag & 7];
+    } else {
+        for (; mag; mag /= 10)
+            digits[nd++] = char('0' + mag % 10);
     }
     int cZero = 0;
     if (sp.prec >= 0) {
