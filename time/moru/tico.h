@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <iosfwd>
 
 #include "dbg.h"
+#include "edge_table.h"
 #include "moruexport.h"
 #include "yek.h"
 
@@ -51,7 +53,14 @@ public:
     static constexpr int ccFracts = 6;
     static constexpr int32_t iInvalid = -1515870811;  // an entry of bytes 0xA5
 
-    Fracts(int fCarry, int f0, int fEdgeRise, int fModeFilt);
+    // Copies the pattern's list from the table; fModeFilt has no effect.
+    Fracts(int fCarry, int f0, int fEdgeRise, int fModeFilt)
+    {
+        static_cast<void>(fModeFilt);
+        const EdgeList& el = edgeList(fCarry, f0, fEdgeRise);
+        std::memcpy(_mpFracts, el._mpFracts, sizeof _mpFracts);
+        _c = el._c;
+    }
 
     int cFract() const { return _c; }
     // Entry i; an index outside the valid entries gives iInvalid and never
@@ -72,10 +81,16 @@ public:
     enum Flag { OFLOW = 128, ARM = 64, EPOCH = 32, FIRST = 16, WRAP = 8 };
 
     // With a trace stream, writes the line's trace (no line end).
-    ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos);
+    ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos)
+        : Fracts(mpch[4] & 7, le16(mpch + 2) & 0xFFF, fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
+    {
+        if (isDebug())
+            trace();
+    }
 
-    unsigned cEc() const { return b(0) | b(1) << 8; }
-    unsigned cCt() const { return b(5) | b(6) << 8 | b(7) << 16; }
+    unsigned cEc() const { return le16(_mpch); }
+    // Bytes 4 to 7 as one word, the flag byte shifted out.
+    unsigned cCt() const { return le32(_mpch + 4) >> 8; }
     int iOffs() const { return b(3) >> 4; }
     int isOverflow() const { return b(4) & OFLOW; }
     int isArm() const { return b(4) & ARM; }
@@ -91,6 +106,25 @@ public:
 
 private:
     unsigned b(int i) const { return static_cast<unsigned char>(_mpch[i]); }
+    // Little-endian words of the line, each read with one load.
+    static unsigned le16(const char* pch)
+    {
+        uint16_t u;
+        std::memcpy(&u, pch, sizeof u);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        u = __builtin_bswap16(u);
+#endif
+        return u;
+    }
+    static uint32_t le32(const char* pch)
+    {
+        uint32_t u;
+        std::memcpy(&u, pch, sizeof u);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        u = __builtin_bswap32(u);
+#endif
+        return u;
+    }
     void trace();
 };
 
