@@ -1,6 +1,6 @@
 // Runs the registered benchmarks with the console report and then prints how
 // many times slower each measured benchmark is than its baseline, from the
-// CPU time per iteration of each.
+// CPU time per iteration of each (the median when repeated).
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -20,12 +20,15 @@ public:
 
     void ReportRuns(const std::vector<Run>& reports) override
     {
-        for (const Run& r : reports)
-            if (r.run_type == Run::RT_Iteration && r.iterations > 0)
-                _mps[r.benchmark_name()] = r.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+        for (const Run& r : reports) {
+            bool fMedian = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if ((r.run_type == Run::RT_Iteration && r.iterations > 0) || fMedian)
+                _mps[r.run_name.str()] = r.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+        }
         ConsoleReporter::ReportRuns(reports);
     }
-    // CPU seconds per iteration (of the last repetition); 0 when not run.
+    // CPU seconds per iteration: the median of the repetitions when there
+    // are several; 0 when not run.
     double seconds(const std::string& sgName) const
     {
         auto it = _mps.find(sgName);

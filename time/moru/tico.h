@@ -82,15 +82,15 @@ public:
 
     // With a trace stream, writes the line's trace (no line end).
     ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos)
-        : Fracts(mpch[4] & 7, le16(mpch + 2) & 0xFFF, fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
+        : Fracts(mpch[4] & 7, le<uint16_t>(mpch + 2) & 0xFFF, fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
     {
         if (isDebug())
             trace();
     }
 
-    unsigned cEc() const { return le16(_mpch); }
+    unsigned cEc() const { return le<uint16_t>(_mpch); }
     // Bytes 4 to 7 as one word, the flag byte shifted out.
-    unsigned cCt() const { return le32(_mpch + 4) >> 8; }
+    unsigned cCt() const { return le<uint32_t>(_mpch + 4) >> 8; }
     int iOffs() const { return b(3) >> 4; }
     int isOverflow() const { return b(4) & OFLOW; }
     int isArm() const { return b(4) & ARM; }
@@ -106,22 +106,17 @@ public:
 
 private:
     unsigned b(int i) const { return static_cast<unsigned char>(_mpch[i]); }
-    // Little-endian words of the line, each read with one load.
-    static unsigned le16(const char* pch)
+    // A little-endian word of the line, read with one load where the host
+    // is little-endian.
+    template <typename U>
+    static U le(const char* pch)
     {
-        uint16_t u;
+        U u = 0;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
         std::memcpy(&u, pch, sizeof u);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        u = __builtin_bswap16(u);
-#endif
-        return u;
-    }
-    static uint32_t le32(const char* pch)
-    {
-        uint32_t u;
-        std::memcpy(&u, pch, sizeof u);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        u = __builtin_bswap32(u);
+#else
+        for (size_t i = sizeof u; i-- > 0;)
+            u = U(u << 8 | static_cast<unsigned char>(pch[i]));
 #endif
         return u;
     }
