@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "hix_burst.h"
-#include "kv_world.h"
 #include "ratio_reporter.h"
 #include "sim/direct_host.h"
-#include "sim/sim_boards.h"
+#include "stack_world.h"
 
 namespace {
 
@@ -47,7 +46,6 @@ BENCHMARK(BM_ExchangeWithTheBoardDirectly);
 int main(int argc, char** argv)
 {
     // The boards outlive the world, the world the library's connection.
-    std::unique_ptr<KVdepSim100::EzUsbBoard> pboard = KVdepSim100::makeHix5316();
     std::unique_ptr<KVdepSim100::EzUsbBoard> pboardDirect = KVdepSim100::makeHix5316(1);
     KVdepSim100::DirectHost direct(*pboardDirect);
     if (direct.configure() != usbsim::UsbXfer::Ok || direct.download("qir_firmware") != usbsim::UsbXfer::Ok) {
@@ -55,9 +53,10 @@ int main(int argc, char** argv)
         return 1;
     }
     pdirect = &direct;
-    kvworld::World world;
-    world.plug(*pboard);
-    if (world.loadDriver(KV_KAVORQIR_MODULE) != STATUS_SUCCESS || hix_burst_init(0, 0) != 0) {
+    kvbench::StackWorld stack;
+    if (!stack.start())
+        return 1;
+    if (hix_burst_init(0, 0) != 0) {
         std::fprintf(stderr, "the board did not open: %s\n", hix_errortext(0));
         return 1;
     }
@@ -65,6 +64,6 @@ int main(int argc, char** argv)
                                     {{"BM_ExchangeThroughTheStack", "BM_ExchangeWithTheBoardDirectly",
                                       "one register read with and without our layers"}});
     hix_burst_fini(0);
-    world.teardown();
+    stack.finish();
     return rc;
 }

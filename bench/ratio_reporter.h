@@ -1,6 +1,6 @@
 // Runs the registered benchmarks with the console report and then prints how
 // many times slower each measured benchmark is than its baseline, from the
-// real time per iteration of each.
+// CPU time per iteration of each (the median when repeated).
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -20,27 +20,33 @@ public:
 
     void ReportRuns(const std::vector<Run>& reports) override
     {
-        for (const Run& r : reports)
-            if (r.run_type == Run::RT_Iteration && r.iterations > 0)
-                _mpt[r.benchmark_name()] = r.GetAdjustedRealTime();
+        for (const Run& r : reports) {
+            bool fMedian = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if ((r.run_type == Run::RT_Iteration && r.iterations > 0) || fMedian)
+                _mps[r.run_name.str()] = r.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
+        }
         ConsoleReporter::ReportRuns(reports);
     }
-    // Real time per iteration, in the benchmark's time unit; 0 when not run.
-    double time(const std::string& sgName) const
+    // CPU seconds per iteration: the median of the repetitions when there
+    // are several; 0 when not run.
+    double seconds(const std::string& sgName) const
     {
-        auto it = _mpt.find(sgName);
-        return it == _mpt.end() ? 0.0 : it->second;
+        auto it = _mps.find(sgName);
+        return it == _mps.end() ? 0.0 : it->second;
     }
 
 private:
-    std::map<std::string, double> _mpt;
+    std::map<std::string, double> _mps;
 };
 
-// A benchmark compared with its baseline, and what the comparison shows.
+// A benchmark compared with its baseline, and what the comparison shows. The
+// baseline is another benchmark, or a fixed time in seconds when
+// sBaseline is set (sgBaseline then names it).
 struct Ratio {
     std::string sgMeasured;
     std::string sgBaseline;
     std::string sgText;
+    double sBaseline = 0;
 };
 
 // Returns the process's exit status.
@@ -52,9 +58,10 @@ inline int runWithRatios(int argc, char** argv, const std::vector<Ratio>& vratio
     RecordingReporter rep;
     benchmark::RunSpecifiedBenchmarks(&rep);
     for (const Ratio& r : vratio) {
-        double tMeasured = rep.time(r.sgMeasured), tBase = rep.time(r.sgBaseline);
-        if (tMeasured > 0 && tBase > 0)
-            std::printf("%s: %.1f times the time of %s (%s)\n", r.sgMeasured.c_str(), tMeasured / tBase,
+        double sMeasured = rep.seconds(r.sgMeasured);
+        double sBase = r.sBaseline > 0 ? r.sBaseline : rep.seconds(r.sgBaseline);
+        if (sMeasured > 0 && sBase > 0)
+            std::printf("%s: %.1f times the time of %s (%s)\n", r.sgMeasured.c_str(), sMeasured / sBase,
                         r.sgBaseline.c_str(), r.sgText.c_str());
     }
     benchmark::Shutdown();

@@ -48,19 +48,7 @@ uint32_t ticks(const KVdepYek100::Time& ti, const TiCore*)
     return static_cast<uint32_t>(t);
 }
 
-Fracts::Fracts(int fCarry, int f0, int fEdgeRise, int)
-{
-    std::memset(_mpFracts, 0xA5, sizeof _mpFracts);
-    _c = 0;
-    bool fPrev = fCarry != 0;
-    for (int p = 0; p < 12; ++p) {
-        bool fCur = (f0 >> (11 - p)) & 1;
-        bool fEdge = fEdgeRise ? (!fPrev && fCur) : (fPrev && !fCur);
-        if (fEdge && _c < ccFracts)
-            _mpFracts[_c++] = p;
-        fPrev = fCur;
-    }
-}
+static_assert(sizeof(EdgeList::_mpFracts) == sizeof(Fracts::_mpFracts), "an edge list is copied whole");
 
 std::ostream& Fracts::print(std::ostream& os, int fCarry, int f0)
 {
@@ -81,13 +69,6 @@ int patternOf(const char* mpch)
 }
 
 }  // namespace
-
-ScanLine::ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos)
-    : Fracts(carryOf(mpch), patternOf(mpch), fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
-{
-    if (isDebug())
-        trace();
-}
 
 void ScanLine::trace()
 {

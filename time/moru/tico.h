@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <iosfwd>
 
 #include "dbg.h"
+#include "edge_table.h"
 #include "moruexport.h"
 #include "yek.h"
 
@@ -51,7 +53,14 @@ public:
     static constexpr int ccFracts = 6;
     static constexpr int32_t iInvalid = -1515870811;  // an entry of bytes 0xA5
 
-    Fracts(int fCarry, int f0, int fEdgeRise, int fModeFilt);
+    // Copies the pattern's list from the table; fModeFilt has no effect.
+    Fracts(int fCarry, int f0, int fEdgeRise, int fModeFilt)
+    {
+        static_cast<void>(fModeFilt);
+        const EdgeList& el = edgeList(fCarry, f0, fEdgeRise);
+        std::memcpy(_mpFracts, el._mpFracts, sizeof _mpFracts);
+        _c = el._c;
+    }
 
     int cFract() const { return _c; }
     // Entry i; an index outside the valid entries gives iInvalid and never
@@ -72,10 +81,16 @@ public:
     enum Flag { OFLOW = 128, ARM = 64, EPOCH = 32, FIRST = 16, WRAP = 8 };
 
     // With a trace stream, writes the line's trace (no line end).
-    ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos);
+    ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos)
+        : Fracts(mpch[4] & 7, le<uint16_t>(mpch + 2) & 0xFFF, fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
+    {
+        if (isDebug())
+            trace();
+    }
 
-    unsigned cEc() const { return b(0) | b(1) << 8; }
-    unsigned cCt() const { return b(5) | b(6) << 8 | b(7) << 16; }
+    unsigned cEc() const { return le<uint16_t>(_mpch); }
+    // Bytes 4 to 7 as one word, the flag byte shifted out.
+    unsigned cCt() const { return le<uint32_t>(_mpch + 4) >> 8; }
     int iOffs() const { return b(3) >> 4; }
     int isOverflow() const { return b(4) & OFLOW; }
     int isArm() const { return b(4) & ARM; }
@@ -91,6 +106,20 @@ public:
 
 private:
     unsigned b(int i) const { return static_cast<unsigned char>(_mpch[i]); }
+    // A little-endian word of the line, read with one load where the host
+    // is little-endian.
+    template <typename U>
+    static U le(const char* pch)
+    {
+        U u = 0;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(&u, pch, sizeof u);
+#else
+        for (size_t i = sizeof u; i-- > 0;)
+            u = U(u << 8 | static_cast<unsigned char>(pch[i]));
+#endif
+        return u;
+    }
     void trace();
 };
 
