@@ -166,7 +166,7 @@ PIRP Chan::detachIrp(const char* szSrcDetach, int iLine)
     for (WmMdl& m : _mpmdl)
         m.unmap();
     _mdlIoc.unmap();
-    if (!_pIrp)
+    if (!pIrp())
         wmAssert("pIrp", szSrcDetach, iLine | static_cast<int>(_uTrace));
     _uTrace = static_cast<ULONG>(iLine) << 16;
     return static_cast<PIRP>(InterlockedExchangePointer(&_pIrp, nullptr));
