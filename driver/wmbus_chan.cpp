@@ -39,7 +39,13 @@ int ChanBus::start()
         _iStat = STATUS_DEVICE_NOT_CONNECTED;
         return 1;
     }
-    return pcb()->synchronize(syncStart, this) ? 1 : 0;
+    // The cancel spin lock keeps IoCancelIrp out while syncStart sets the
+    // cancel routine and reads the request's Cancel flag.
+    KIRQL irqlCancel;
+    IoAcquireCancelSpinLock(&irqlCancel);
+    BOOLEAN fDone = pcb()->synchronize(syncStart, this);
+    IoReleaseCancelSpinLock(irqlCancel);
+    return fDone ? 1 : 0;
 }
 
 void ChanBus::finish(NTSTATUS st)
@@ -80,7 +86,7 @@ BOOLEAN ChanBus::syncStart(PVOID pv)
     }
     pcn->proceed(0);
     // Cancelled before its cancel routine was set: a request that would wait
-    // ends now.
+    // ends now (start holds the cancel spin lock).
     if (pIrp->Cancel && pcn->isWaiting())
         pcn->finish(STATUS_CANCELLED);
     pca->_busy.leave();

@@ -153,8 +153,12 @@ void Chan::close()
 int Chan::attachIrp(PIRP pIrp)
 {
     WM_ASSERT(pIrp, "pIrp", szSrc);
+    if (InterlockedCompareExchangePointer(&_pIrp, pIrp, nullptr) != nullptr)
+        return 0;
+    // Only the holder of the request clears the trace: a refused attach
+    // leaves the detach of the request in progress alone.
     _uTrace = 0;
-    return InterlockedCompareExchangePointer(&_pIrp, pIrp, nullptr) == nullptr ? 1 : 0;
+    return 1;
 }
 
 PIRP Chan::detachIrp(const char* szSrcDetach, int iLine)
@@ -162,7 +166,7 @@ PIRP Chan::detachIrp(const char* szSrcDetach, int iLine)
     for (WmMdl& m : _mpmdl)
         m.unmap();
     _mdlIoc.unmap();
-    if (!_pIrp)
+    if (!pIrp())
         wmAssert("pIrp", szSrcDetach, iLine | static_cast<int>(_uTrace));
     _uTrace = static_cast<ULONG>(iLine) << 16;
     return static_cast<PIRP>(InterlockedExchangePointer(&_pIrp, nullptr));

@@ -153,7 +153,13 @@ public:
     void setDataLimit(WmRecord iRec, size_t n);
 
     NTSTATUS status() const { return _iStat; }
-    PIRP pIrp() const { return static_cast<PIRP>(_pIrp); }
+    // An interlocked read: the interrupt side logs the request of a channel
+    // whose request another thread may be detaching.
+    PIRP pIrp() const
+    {
+        auto* pp = const_cast<PVOID volatile*>(&_pIrp);
+        return static_cast<PIRP>(InterlockedCompareExchangePointer(pp, nullptr, nullptr));
+    }
     Card* pca() const { return _pca; }
     ULONG iDriver() const { return _iDriver; }
     ULONG iChan() const { return _iChan; }

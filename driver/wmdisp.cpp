@@ -208,7 +208,8 @@ NTSTATUS kwmIoctl(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     IoMarkIrpPending(Irp);
     pca->log(fWmReq, "startIrp");
     if (!pcn->start()) {
-        pca->log(fWmReq, "pend (%p)", pcn->pIrp());
+        // The channel's request may be completed and detached already.
+        pca->log(fWmReq, "pend (%p)", Irp);
         return STATUS_PENDING;
     }
     pca->log(fWmReq, "done");

@@ -91,6 +91,11 @@ TEST_F(CardTest, SecondRequestIsRefusedAndTheFirstStaysAttached)
     EXPECT_EQ(chan.attachIrp(&a), 1);
     EXPECT_EQ(chan.attachIrp(&b), 0);
     EXPECT_EQ(chan.pIrp(), &a);
+    // A refused attach leaves the trace to the holder of the request (whose
+    // detach may be writing it).
+    chan._uTrace = 7u << 16;
+    EXPECT_EQ(chan.attachIrp(&b), 0);
+    EXPECT_EQ(chan._uTrace, 7u << 16);
     EXPECT_EQ(chan.detachIrp("test", 5), &a);
     EXPECT_EQ(chan.pIrp(), nullptr);
     EXPECT_EQ(chan._uTrace, 5u << 16);

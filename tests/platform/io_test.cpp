@@ -8,12 +8,53 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
+#include <vector>
 
 #include "kv_kernel.h"
 #include "test_driver.h"
 
 namespace {
+
+// Polls f until it holds or a generous bound passes; returns f().
+bool eventually(const std::function<bool()>& f)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!f() && std::chrono::steady_clock::now() < end)
+        std::this_thread::yield();
+    return f();
+}
+
+// The callers' threads of a test, ended on every path: at the end of the
+// scope the requests they left blocked in the test driver are released
+// until each thread has returned, then they are joined.
+class Callers {
+public:
+    ~Callers()
+    {
+        eventually([&] {
+            while (testdrv::releaseBlocked(STATUS_CANCELLED)) {
+            }
+            return _cRunning == 0;
+        });
+        for (std::thread& t : _threads)
+            t.join();
+    }
+    void run(std::function<void()> f)
+    {
+        ++_cRunning;
+        _threads.emplace_back([this, f] {
+            f();
+            --_cRunning;
+        });
+    }
+
+private:
+    std::atomic<int> _cRunning{0};
+    std::vector<std::thread> _threads;
+};
 
 struct IoTest : ::testing::Test {
     kstub::Kernel k;
@@ -217,21 +258,22 @@ TEST_F(IoTest, CloseWaitsForTheRequestInFlightAndPseudoHandlesAreRefused)
 {
     HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     std::atomic<bool> fDone{false};
-    BOOL fOk = FALSE;
-    std::thread t([&] {
-        DWORD cb;
-        fOk = DeviceIoControl(h, testdrv::kIoctlBlock, nullptr, 0, nullptr, 0, &cb, nullptr);
-        fDone = true;
-    });
-    while (testdrv::blockedCount() == 0)
-        std::this_thread::yield();
-    EXPECT_TRUE(CloseHandle(h));
-    // Cleanup reached the driver, close waits for the blocked request.
-    auto majors = testdrv::record().seenMajors();
-    EXPECT_EQ(majors.back(), IRP_MJ_CLEANUP);
-    EXPECT_FALSE(fDone);
-    ASSERT_TRUE(testdrv::releaseBlocked(STATUS_SUCCESS));
-    t.join();
+    std::atomic<BOOL> fOk{FALSE};
+    {
+        Callers callers;
+        callers.run([&] {
+            DWORD cb;
+            fOk = DeviceIoControl(h, testdrv::kIoctlBlock, nullptr, 0, nullptr, 0, &cb, nullptr);
+            fDone = true;
+        });
+        ASSERT_TRUE(eventually([] { return testdrv::blockedCount() > 0; }));
+        EXPECT_TRUE(CloseHandle(h));
+        // Cleanup reached the driver, close waits for the blocked request.
+        auto majors = testdrv::record().seenMajors();
+        EXPECT_EQ(majors.back(), IRP_MJ_CLEANUP);
+        EXPECT_FALSE(fDone);
+        ASSERT_TRUE(testdrv::releaseBlocked(STATUS_SUCCESS));
+    }
     EXPECT_TRUE(fOk);
     EXPECT_EQ(testdrv::record().seenMajors().back(), IRP_MJ_CLOSE);
     SetLastError(0);
@@ -244,25 +286,26 @@ TEST_F(IoTest, CloseWaitsForTheRequestInFlightAndPseudoHandlesAreRefused)
 TEST_F(IoTest, SynchronousFileSerialisesItsRequestsAndCancelEndsThem)
 {
     HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD err = 0;
-    std::thread a([&] {
-        DWORD cb;
-        if (!DeviceIoControl(h, testdrv::kIoctlBlock, nullptr, 0, nullptr, 0, &cb, nullptr))
-            err = GetLastError();
-    });
-    while (testdrv::blockedCount() == 0)
-        std::this_thread::yield();
+    std::atomic<DWORD> err{0};
     std::atomic<bool> fSecond{false};
-    std::thread b([&] {
-        DWORD cb;
-        DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr);
-        fSecond = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(fSecond);  // waits behind the first request of the file
-    EXPECT_TRUE(CancelIoEx(h, nullptr));
-    a.join();
-    b.join();
+    {
+        Callers callers;
+        callers.run([&] {
+            DWORD cb;
+            if (!DeviceIoControl(h, testdrv::kIoctlBlock, nullptr, 0, nullptr, 0, &cb, nullptr))
+                err = GetLastError();
+        });
+        ASSERT_TRUE(eventually([] { return testdrv::blockedCount() > 0; }));
+        callers.run([&] {
+            DWORD cb;
+            DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr);
+            fSecond = true;
+        });
+        // Room for a second request that does not wait to get through.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_FALSE(fSecond);  // waits behind the first request of the file
+        EXPECT_TRUE(CancelIoEx(h, nullptr));
+    }
     EXPECT_EQ(err, DWORD(ERROR_OPERATION_ABORTED));
     EXPECT_TRUE(fSecond);
     CloseHandle(h);
@@ -272,16 +315,17 @@ TEST_F(IoTest, OverlappedFileDoesNotSerialise)
 {
     HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     EXPECT_FALSE(kstub::io::fileObject(h)->Flags & FO_SYNCHRONOUS_IO);
-    std::thread a([&] {
+    {
+        Callers callers;
+        callers.run([&] {
+            DWORD cb;
+            DeviceIoControl(h, testdrv::kIoctlBlock, nullptr, 0, nullptr, 0, &cb, nullptr);
+        });
+        ASSERT_TRUE(eventually([] { return testdrv::blockedCount() > 0; }));
         DWORD cb;
-        DeviceIoControl(h, testdrv::kIoctlBlock, nullptr, 0, nullptr, 0, &cb, nullptr);
-    });
-    while (testdrv::blockedCount() == 0)
-        std::this_thread::yield();
-    DWORD cb;
-    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr));
-    testdrv::releaseBlocked(STATUS_SUCCESS);
-    a.join();
+        EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr));
+        EXPECT_TRUE(testdrv::releaseBlocked(STATUS_SUCCESS));
+    }
     CloseHandle(h);
 }
 

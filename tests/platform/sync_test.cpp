@@ -2,7 +2,13 @@
 // timers and interrupt objects.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "kv_clock.h"
 #include "kv_kernel.h"
@@ -251,6 +257,124 @@ TEST(PlatformInterruptDeathTest, NestedAndLateSynchronizationStopTheTest)
             KeSynchronizeExecution(b.pi, [](PVOID) -> BOOLEAN { return TRUE; }, &b);
         },
         "disconnected");
+}
+
+// A service routine that stays inside until the test lets it go.
+struct HeldIsr {
+    std::mutex m;
+    std::condition_variable cv;
+    bool fEntered = false, fRelease = false;
+    std::atomic<bool> fDisconnecting{false}, fDisconnected{false};
+    bool fSawDisconnected = false;
+};
+
+BOOLEAN heldIsr(PKINTERRUPT, PVOID ctx)
+{
+    auto* ph = static_cast<HeldIsr*>(ctx);
+    std::unique_lock<std::mutex> lk(ph->m);
+    ph->fEntered = true;
+    ph->cv.notify_all();
+    ph->cv.wait(lk, [&] { return ph->fRelease; });
+    ph->fSawDisconnected = ph->fDisconnected.load();
+    return TRUE;
+}
+
+// Spins until f holds or a generous bound passes; returns f().
+template <typename F>
+bool waitFor(F f)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!f() && std::chrono::steady_clock::now() < end)
+        std::this_thread::yield();
+    return f();
+}
+
+TEST(PlatformInterrupt, DisconnectWaitsForTheServiceRoutineThatRuns)
+{
+    kstub::Kernel k;
+    HeldIsr h;
+    PKINTERRUPT pi = nullptr;
+    ASSERT_EQ(IoConnectInterrupt(&pi, heldIsr, &h, nullptr, 7, 5, 5, Latched, FALSE, 1, FALSE), STATUS_SUCCESS);
+    std::thread raiser([&] { k.raiseInterrupt(7); });
+    bool fEntered;
+    {
+        std::unique_lock<std::mutex> lk(h.m);
+        fEntered = h.cv.wait_for(lk, std::chrono::seconds(20), [&] { return h.fEntered; });
+    }
+    std::thread disconnecter([&] {
+        h.fDisconnecting = true;
+        IoDisconnectInterrupt(pi);
+        h.fDisconnected = true;
+    });
+    EXPECT_TRUE(fEntered);
+    EXPECT_TRUE(waitFor([&] { return h.fDisconnecting.load(); }));
+    // Room for a disconnect that does not wait to return before the routine ends.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    {
+        std::lock_guard<std::mutex> lk(h.m);
+        h.fRelease = true;
+        h.cv.notify_all();
+    }
+    raiser.join();
+    disconnecter.join();
+    EXPECT_FALSE(h.fSawDisconnected);
+    EXPECT_TRUE(h.fDisconnected);
+    // Nothing reaches a disconnected object.
+    h.fEntered = false;
+    EXPECT_FALSE(k.raiseInterrupt(7));
+    EXPECT_FALSE(h.fEntered);
+    EXPECT_TRUE(k.problems().empty());
+}
+
+// One connection of a loop: the routine counts its calls and those that come
+// after the disconnect returned.
+struct Connection {
+    std::atomic<int> cIsr{0}, cLate{0};
+    std::atomic<bool> fDisconnected{false};
+};
+
+BOOLEAN countingIsr(PKINTERRUPT, PVOID ctx)
+{
+    auto* pc = static_cast<Connection*>(ctx);
+    if (pc->fDisconnected)
+        ++pc->cLate;
+    ++pc->cIsr;
+    return TRUE;
+}
+
+TEST(PlatformInterrupt, InterruptsRaisedWhileDisconnectingAreDropped)
+{
+    kstub::Kernel k;
+    std::atomic<bool> fStop{false};
+    std::thread raiser([&] {
+        while (!fStop)
+            k.raiseInterrupt(7);
+    });
+    const int cRounds = 200;
+    std::vector<std::unique_ptr<Connection>> conns;
+    int cNotConnected = 0, cNeverRaised = 0;
+    for (int i = 0; i < cRounds; ++i) {
+        conns.push_back(std::make_unique<Connection>());
+        Connection* pc = conns.back().get();
+        PKINTERRUPT pi = nullptr;
+        if (IoConnectInterrupt(&pi, countingIsr, pc, nullptr, 7, 5, 5, Latched, FALSE, 1, FALSE) != STATUS_SUCCESS) {
+            ++cNotConnected;
+            continue;
+        }
+        if (!waitFor([&] { return pc->cIsr.load() > 0; }))
+            ++cNeverRaised;
+        IoDisconnectInterrupt(pi);
+        pc->fDisconnected = true;
+    }
+    fStop = true;
+    raiser.join();
+    EXPECT_EQ(cNotConnected, 0);
+    EXPECT_EQ(cNeverRaised, 0);
+    int cLate = 0;
+    for (const auto& pc : conns)
+        cLate += pc->cLate;
+    EXPECT_EQ(cLate, 0);
+    EXPECT_TRUE(k.problems().empty());
 }
 
 TEST(PlatformPorts, HandlersAndTheLog)

@@ -103,17 +103,22 @@ NTSTATUS onIoctl(PDEVICE_OBJECT dev, PIRP irp)
         return complete(irp, STATUS_SUCCESS, 0);
     case kIoctlBlock: {
         IoMarkIrpPending(irp);
-        {
-            std::lock_guard<std::mutex> lk(g_record.mtx);
+        // A blocked request is listed only once its cancel routine is set;
+        // the cancel routine looks for it under the same mutex. Cancel is
+        // read under the cancel spin lock: a cancel before this point has
+        // set it, one after it finds the cancel routine.
+        std::unique_lock<std::mutex> lk(g_record.mtx);
+        KIRQL irql;
+        IoAcquireCancelSpinLock(&irql);
+        if (!irp->Cancel) {
+            IoSetCancelRoutine(irp, onCancel);
             g_record.blocked.push_back(irp);
+            IoReleaseCancelSpinLock(irql);
+            return STATUS_PENDING;
         }
-        IoSetCancelRoutine(irp, onCancel);
-        if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {
-            std::lock_guard<std::mutex> lk(g_record.mtx);
-            g_record.blocked.pop_back();
-            irp->IoStatus.Status = STATUS_CANCELLED;
-            IoCompleteRequest(irp, IO_NO_INCREMENT);
-        }
+        IoReleaseCancelSpinLock(irql);
+        lk.unlock();
+        complete(irp, STATUS_CANCELLED);
         return STATUS_PENDING;
     }
     case kIoctlBuffered: {

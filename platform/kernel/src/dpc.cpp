@@ -264,38 +264,59 @@ NTSTATUS IoConnectInterrupt(PKINTERRUPT* InterruptObject, PKSERVICE_ROUTINE Serv
 VOID IoDisconnectInterrupt(PKINTERRUPT InterruptObject)
 {
     State& s = cur();
-    std::lock_guard<std::mutex> lk(s.intrMtx);
-    if (!InterruptObject->fConnected)
-        fatal("IoDisconnectInterrupt of an interrupt that is not connected");
-    InterruptObject->fConnected = false;
+    if (InterruptObject->owner.load() == std::this_thread::get_id())
+        fatal("IoDisconnectInterrupt while the thread holds that interrupt's lock");
+    {
+        std::lock_guard<std::mutex> lk(s.intrMtx);
+        if (!InterruptObject->fConnected)
+            fatal("IoDisconnectInterrupt of an interrupt that is not connected");
+        InterruptObject->fConnected = false;
+    }
+    // A service routine or synchronised routine that runs now ends first;
+    // none starts after this.
+    std::lock_guard<std::mutex> lkRunning(InterruptObject->lock);
 }
 
 namespace {
 
+// Holds an interrupt object's lock at its synchronize level. An object that
+// is not connected (or got disconnected while the lock was awaited) stops
+// the test, unless the caller asked to be told instead (held() false).
 struct IntrLock {
     PKINTERRUPT pi;
-    KIRQL old;
-    explicit IntrLock(PKINTERRUPT p, const char* what) : pi(p)
+    KIRQL old = 0;
+    bool fHeld = false;
+    IntrLock(PKINTERRUPT p, const char* what, bool fDropDisconnected = false) : pi(p)
     {
-        if (!pi->fConnected)
+        if (!fDropDisconnected && !pi->fConnected)
             fatal(std::string(what) + " on a disconnected interrupt object");
         if (pi->owner.load() == std::this_thread::get_id())
             fatal(std::string(what) + " while the thread holds that interrupt's lock already");
         if (irql() > pi->syncIrql)
             fatal(std::string(what) + " above the interrupt's level");
         pi->lock.lock();
+        if (!pi->fConnected) {
+            pi->lock.unlock();
+            if (!fDropDisconnected)
+                fatal(std::string(what) + " on a disconnected interrupt object");
+            return;
+        }
+        fHeld = true;
         pi->owner.store(std::this_thread::get_id());
         old = irql();
         setIrql(pi->syncIrql);
     }
     ~IntrLock()
     {
+        if (!fHeld)
+            return;
         setIrql(old);
         pi->owner.store(std::thread::id());
         pi->lock.unlock();
         if (old < DISPATCH_LEVEL)
             drainDpcs();
     }
+    bool held() const { return fHeld; }
 };
 
 }  // namespace
@@ -317,6 +338,8 @@ KIRQL KeAcquireInterruptSpinLock(PKINTERRUPT Interrupt)
     if (Interrupt->owner.load() == std::this_thread::get_id())
         fatal("KeAcquireInterruptSpinLock twice");
     Interrupt->lock.lock();
+    if (!Interrupt->fConnected)
+        fatal("KeAcquireInterruptSpinLock on a disconnected interrupt object");
     Interrupt->owner.store(std::this_thread::get_id());
     KIRQL old = irql();
     setIrql(Interrupt->syncIrql);
@@ -344,7 +367,10 @@ bool kstub::Kernel::raiseInterrupt(ULONG vector)
     bool fClaimed = false;
     for (PKINTERRUPT pi : list) {
         {
-            IntrLock lk(pi, "interrupt");
+            // One disconnected since the list was taken gets nothing.
+            IntrLock lk(pi, "interrupt", true);
+            if (!lk.held())
+                continue;
             DriverCall dc;
             KIRQL k = irql();
             setIrql(pi->irql);

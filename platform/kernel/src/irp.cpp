@@ -172,7 +172,7 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR)
         fatal("IoCompleteRequest of a request that is completed already");
     if (Irp->IoStatus.Status == STATUS_PENDING)
         fatal("IoCompleteRequest with the status STATUS_PENDING");
-    if (Irp->CancelRoutine)
+    if (__atomic_load_n(&Irp->CancelRoutine, __ATOMIC_ACQUIRE))
         fatal("IoCompleteRequest of a request that still has a cancel routine");
     while (Irp->CurrentLocation <= Irp->StackCount) {
         PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(Irp);
@@ -186,7 +186,8 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR)
         bool fOk = NT_SUCCESS(Irp->IoStatus.Status);
         bool fInvoke = pfn && ((fOk && (control & SL_INVOKE_ON_SUCCESS)) ||
                                (!fOk && (control & SL_INVOKE_ON_ERROR)) ||
-                               (Irp->Cancel && (control & SL_INVOKE_ON_CANCEL)));
+                               (__atomic_load_n(&Irp->Cancel, __ATOMIC_ACQUIRE) &&
+                                (control & SL_INVOKE_ON_CANCEL)));
         if (fInvoke) {
             PDEVICE_OBJECT dev = Irp->CurrentLocation > Irp->StackCount
                                      ? nullptr
@@ -258,7 +259,8 @@ BOOLEAN IoCancelIrp(PIRP Irp)
 {
     KIRQL irql;
     IoAcquireCancelSpinLock(&irql);
-    Irp->Cancel = TRUE;
+    // Atomic: a completion may test the flag without the cancel spin lock.
+    __atomic_store_n(&Irp->Cancel, BOOLEAN(TRUE), __ATOMIC_RELEASE);
     PDRIVER_CANCEL pfn = IoSetCancelRoutine(Irp, nullptr);
     if (!pfn) {
         IoReleaseCancelSpinLock(irql);

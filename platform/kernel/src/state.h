@@ -38,7 +38,7 @@ struct _KINTERRUPT {
     BOOLEAN fShare = FALSE;
     std::mutex lock;
     std::atomic<std::thread::id> owner{};
-    bool fConnected = false;
+    std::atomic<bool> fConnected{false};  // changed under the kernel's intrMtx
 };
 
 // The I/O manager's record of a request.
