@@ -31,7 +31,7 @@ const KVdepYek100::YekProto* g_pupPio = nullptr;
 PioKnobs g_knobs;
 PioSeen g_seen;
 
-const int cChanMax = 5;  // channels a card object can have (its driver's descriptor says how many)
+const int cChanMax = 5;  // channels a card object can have
 const int cBuf = 4;
 
 // A channel whose user side is the driver: four buffers of each kind.
@@ -275,7 +275,9 @@ int getPioMem(YekMod*, YekMemInfo* pmi, int cmi)
     return 2;
 }
 
-void* newPioCard(YekMod* pum, const YekEnvC* pueC, YekMemInfo* pmi, int cmi, void* pArg, long ioBase)
+// The factory of a card object with cChan channels.
+template <int cChan>
+void* newPioCardOf(YekMod*, const YekEnvC* pueC, YekMemInfo* pmi, int cmi, void* pArg, long ioBase)
 {
     ++g_seen.cFactory;
     g_seen.ioBase = ioBase;
@@ -289,8 +291,8 @@ void* newPioCard(YekMod* pum, const YekEnvC* pueC, YekMemInfo* pmi, int cmi, voi
         return nullptr;
     // The card object lives in the first block the host allocated; the host
     // frees the block and never destroys the object.
-    int cChan = static_cast<int>(pum->_puDd[0]._cChan);
-    g_seen.pvCard = new (pmi[0]._p) PioCard(pueC, ioBase, cChan < cChanMax ? cChan : cChanMax);
+    static_assert(cChan <= cChanMax, "more channels than a card object has");
+    g_seen.pvCard = new (pmi[0]._p) PioCard(pueC, ioBase, cChan);
     return g_seen.pvCard;
 }
 
@@ -337,8 +339,8 @@ void pioReset()
     g_seen = PioSeen{};
 }
 
-const YekMod ykPio = {1, 10, newPioCard, getPioMem, 1, mpuDdPio, 0, nullptr, ctPio, mppadPio};
-const YekMod ykPio4 = {1, 10, newPioCard, getPioMem, 1, mpuDdPio4, 0, nullptr, ctPio, mppadPio};
-const YekMod ykPio5 = {1, 10, newPioCard, getPioMem, 1, mpuDdPio5, 0, nullptr, ctPio, mppadPio};
+const YekMod ykPio = {1, 10, newPioCardOf<2>, getPioMem, 1, mpuDdPio, 0, nullptr, ctPio, mppadPio};
+const YekMod ykPio4 = {1, 10, newPioCardOf<4>, getPioMem, 1, mpuDdPio4, 0, nullptr, ctPio, mppadPio};
+const YekMod ykPio5 = {1, 10, newPioCardOf<5>, getPioMem, 1, mpuDdPio5, 0, nullptr, ctPio, mppadPio};
 
 }  // namespace drvtest

@@ -1,8 +1,8 @@
 // A card module for the PCI board tests: one 'p' adapter of the simulated
 // S5920 board (sim/pci_s5920.h) and a board factory built on the message
-// core. The card object has one driver "pio" with the kernel channels its
-// descriptor counts (two; ykPio4 and ykPio5 more) that answer a small
-// protocol of register and timer requests; it reaches the
+// core. The card object has one driver "pio" with two kernel channels
+// (ykPio4 and ykPio5: four and five) that answer a small protocol of
+// register and timer requests; it reaches the
 // board through the port accesses of its register region, and takes the
 // board's answers in its interrupt entry.
 //

@@ -75,13 +75,15 @@ VOID KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID Defer
     Dpc->DeferredContext = DeferredContext;
 }
 
-BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2)
+namespace {
+
+// Queues the call without running it; false when it is queued already.
+bool queueDpc(State& s, PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2)
 {
-    State& s = cur();
     {
         std::lock_guard<std::mutex> lk(s.dpcMtx);
         if (Dpc->Inserted)
-            return FALSE;
+            return false;
         if (!Dpc->DeferredRoutine)
             fatal("KeInsertQueueDpc of an uninitialised deferred call");
         Dpc->Inserted = 1;
@@ -90,6 +92,15 @@ BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument
         s.dpcs.push_back(Dpc);
     }
     s.dpcCv.notify_all();  // a flush may run it
+    return true;
+}
+
+}  // namespace
+
+BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2)
+{
+    if (!queueDpc(cur(), Dpc, SystemArgument1, SystemArgument2))
+        return FALSE;
     drainDpcs();
     return TRUE;
 }
@@ -146,12 +157,14 @@ VOID KeFlushQueuedDpcs(void)
 namespace {
 
 // Fires one timer that is due: signals it, queues its call, sets it again
-// when periodic. Returns false when none is due at or before t.
+// when periodic. Returns false when none is due at or before t. The call is
+// queued under the timers' lock: once KeCancelTimer has returned, the call
+// of an expiry is queued (to be removed or flushed) or never will be.
 bool fireOne(State& s, uint64_t t)
 {
-    PKTIMER pt = nullptr;
     {
         std::lock_guard<std::mutex> lk(s.timerMtx);
+        PKTIMER pt = nullptr;
         for (PKTIMER p : s.timers)
             if (p->DueTime <= t && (!pt || p->DueTime < pt->DueTime))
                 pt = p;
@@ -163,17 +176,18 @@ bool fireOne(State& s, uint64_t t)
             s.timers.erase(std::remove(s.timers.begin(), s.timers.end(), pt), s.timers.end());
             pt->Inserted = 0;
         }
+        {
+            std::lock_guard<std::mutex> lkDisp(dispMtx());
+            pt->Header.SignalState = 1;
+            dispCv().notify_all();
+        }
+        if (pt->Dpc) {
+            ULONGLONG now = kvclock::now100ns();
+            queueDpc(s, pt->Dpc, reinterpret_cast<PVOID>(uintptr_t(now & 0xFFFFFFFFu)),
+                     reinterpret_cast<PVOID>(uintptr_t(now >> 32)));
+        }
     }
-    {
-        std::lock_guard<std::mutex> lk(dispMtx());
-        pt->Header.SignalState = 1;
-        dispCv().notify_all();
-    }
-    if (pt->Dpc) {
-        ULONGLONG now = kvclock::now100ns();
-        KeInsertQueueDpc(pt->Dpc, reinterpret_cast<PVOID>(uintptr_t(now & 0xFFFFFFFFu)),
-                         reinterpret_cast<PVOID>(uintptr_t(now >> 32)));
-    }
+    drainDpcs();
     return true;
 }
 
