@@ -299,7 +299,9 @@ TEST_F(PciStressTest, RequestsTimerAndInterruptsBesideRestartsAndRemovalEachEndO
         closeChannels();
     }
     EXPECT_EQ(fdo(), nullptr) << "removed at the last close";
+    unsigned cTimersRemoved = drvtest::pioSeen().cTimers;
     bg.stop();
+    EXPECT_EQ(drvtest::pioSeen().cTimers, cTimersRemoved) << "a timer step ran on past the removal";
 
     EXPECT_TRUE(_out.unexpected().empty()) << ::testing::PrintToString(_out.unexpected());
     EXPECT_GT(_out.count(STATUS_SUCCESS), 0u) << _out.text();
@@ -309,6 +311,73 @@ TEST_F(PciStressTest, RequestsTimerAndInterruptsBesideRestartsAndRemovalEachEndO
     finish();
     EXPECT_EQ(k().pool().outstanding(), 0u);
 }
+
+// A deferred call that another processor runs while the board stops: the
+// stop waits for it before the board goes on (its timer step or interrupt
+// call may be that one). The call here is the test's own, held until the
+// board has gone ahead or a moment has passed.
+struct StopCase {
+    const char* szName;
+    std::function<NTSTATUS(kstub::Kernel&, PDEVICE_OBJECT pdo)> stop;
+    const char* szAhead;  // the line of the board going ahead
+};
+
+struct HeldCall {
+    KDPC dpc;
+    std::atomic<bool> fEntered{false};
+    std::atomic<bool> fRelease{false};
+};
+
+VOID heldCall(PKDPC, PVOID pv, PVOID, PVOID)
+{
+    auto* phc = static_cast<HeldCall*>(pv);
+    phc->fEntered = true;
+    waitUntil([phc] { return phc->fRelease.load(); });
+}
+
+void PrintTo(const StopCase& c, std::ostream* pos)
+{
+    *pos << c.szName;
+}
+
+class PciStopWaitsTest : public PciTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(PciStopWaitsTest, ForADeferredCallRunningOnAnotherThread)
+{
+    plugAndLoad();
+    HeldCall hc;
+    KeInitializeDpc(&hc.dpc, heldCall, &hc);
+    size_t cAhead = log().count(GetParam().szAhead);
+    std::thread runner([&] { KeInsertQueueDpc(&hc.dpc, nullptr, nullptr); });
+    ASSERT_TRUE(waitUntil([&] { return hc.fEntered.load(); }));
+    std::atomic<NTSTATUS> st{STATUS_PENDING};
+    std::thread stopper([&] { st = GetParam().stop(k(), pdev->pdo()); });
+    // A board that does not wait goes ahead at once.
+    bool fAhead = false;
+    for (int i = 0; i < 100 && !fAhead; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        fAhead = log().count(GetParam().szAhead) > cAhead;
+    }
+    hc.fRelease = true;
+    stopper.join();
+    runner.join();
+    EXPECT_FALSE(fAhead) << "the board went ahead while a deferred call ran";
+    EXPECT_EQ(st.load(), STATUS_SUCCESS);
+    EXPECT_GT(log().count(GetParam().szAhead), cAhead);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PciStopWaitsTest,
+    ::testing::Values(
+        StopCase{"Removal", [](kstub::Kernel& k, PDEVICE_OBJECT pdo) { return k.pnp().remove(pdo); },
+                 "kqir0: dtCardBus"},
+        StopCase{"Restart",
+                 [](kstub::Kernel& k, PDEVICE_OBJECT pdo) {
+                     NTSTATUS st = k.pnp().stop(pdo);
+                     return NT_SUCCESS(st) ? k.pnp().start(pdo) : st;
+                 },
+                 "kqir0: Yek: new card"}),
+    [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.szName); });
 
 // A request that would wait, cancelled once as soon as the dispatch has
 // taken it: the cancel comes before or after its cancel routine is set, and
@@ -323,7 +392,11 @@ TEST_F(PciStressTest, CancelRacingTheStartOfAWaitingRequestEndsItCancelled)
         Bufs b;
         b.get();
         AsyncIoctl g(h, IOCTL_YEK_GET, &b.ioc);
-        ASSERT_TRUE(waitUntil([&] { return __atomic_load_n(&cb._pIrp, __ATOMIC_ACQUIRE) != nullptr; })) << i;
+        // A busy wait: the dispatch takes a few microseconds to the start.
+        auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!__atomic_load_n(&cb._pIrp, __ATOMIC_ACQUIRE) && std::chrono::steady_clock::now() < tEnd) {
+        }
+        ASSERT_NE(__atomic_load_n(&cb._pIrp, __ATOMIC_ACQUIRE), nullptr) << i;
         ASSERT_EQ(kstub::io::cancel(h), STATUS_SUCCESS);
         NTSTATUS st = g.result();
         if (st == STATUS_PENDING) {
