@@ -152,7 +152,7 @@ public:
     ChanBus _mpChan[cChanBus];
     KSPIN_LOCK _slBoard;
     ULONG _fRunning;   // the interrupt routine calls the card object (set under the interrupt lock)
-    ULONG _fEnded;     // channels whose requests syncEnd took back
+    ULONG _fEnded;     // channels whose requests endLocked took back
     NTSTATUS _stEnd;
 
 private:
@@ -176,7 +176,6 @@ private:
     static BOOLEAN syncStop(PVOID pvBoard);
     static BOOLEAN syncRun(PVOID pvBoard);
     static BOOLEAN syncStarted(PVOID pvBoard);
-    static BOOLEAN syncBind(PVOID pvBind);
 };
 
 // The host callbacks every card object receives.

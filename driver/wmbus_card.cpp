@@ -92,6 +92,32 @@ BOOLEAN syncBindChannels(PVOID pv)
     return TRUE;
 }
 
+// The card object's channels into the binding, each given its bus channel
+// as host handle. A channel past the board's table fails the board: its
+// callbacks would have no bus channel.
+void takeChannels(CardBus* pca, ChanBinding* pbd)
+{
+    YekIter itd;
+    YekCard_startIterDrivers(pca->_pCard, &itd);
+    for (ULONG d = 0; YekDriver* pud = YekCard_iterateDrivers(pca->_pCard, &itd); ++d) {
+        YekIter itc;
+        YekDriver_startIterChannels(pud, &itc);
+        for (ULONG c = 0; YekChannel* pcn = YekDriver_iterateChannels(pud, &itc); ++c) {
+            auto* pck = static_cast<YekChanKern*>(pcn);
+            pca->log(fWmFlow, "Yek: new chan %s %d", YekDriver_szName(pud), YekChanKern_num(pck));
+            ChanBus* pcb = pca->chanAt(ChanIter(d, c));
+            if (!pcb) {
+                pca->log(fWmErr, "Yek: chan %d %d past the board's table", static_cast<int>(d), static_cast<int>(c));
+                pca->setFailed(szSrc, __LINE__);
+                continue;
+            }
+            pbd->_mppud[pcb - pca->_mpChan] = pud;
+            pbd->_mppcn[pcb - pca->_mpChan] = pcn;
+            YekChanKern_setHandle(pck, pcb);
+        }
+    }
+}
+
 PUCHAR portAt(ULONG64 uBase, ULONG off)
 {
     return reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(uBase + off));
@@ -318,29 +344,10 @@ bool CardBus::createCard()
     // The entries stay (a request, the deferred routine or a cancel routine
     // may hold one); they are bound to the new card object's channels.
     ChanBinding bd = {_mpChan, {}, {}};
-    if (!_pCard)
-        setFailed(szSrc, __LINE__);
-    YekIter itd;
     if (_pCard)
-        YekCard_startIterDrivers(_pCard, &itd);
-    for (ULONG d = 0; YekDriver* pud = _pCard ? YekCard_iterateDrivers(_pCard, &itd) : nullptr; ++d) {
-        YekIter itc;
-        YekDriver_startIterChannels(pud, &itc);
-        for (ULONG c = 0; YekChannel* pcn = YekDriver_iterateChannels(pud, &itc); ++c) {
-            auto* pck = static_cast<YekChanKern*>(pcn);
-            log(fWmFlow, "Yek: new chan %s %d", YekDriver_szName(pud), YekChanKern_num(pck));
-            ChanBus* pcb = chanAt(ChanIter(d, c));
-            if (!pcb) {
-                // Its callbacks would have no bus channel: the start fails.
-                log(fWmErr, "Yek: chan %d %d past the board's table", static_cast<int>(d), static_cast<int>(c));
-                setFailed(szSrc, __LINE__);
-                continue;
-            }
-            bd._mppud[pcb - _mpChan] = pud;
-            bd._mppcn[pcb - _mpChan] = pcn;
-            YekChanKern_setHandle(pck, pcb);
-        }
-    }
+        takeChannels(this, &bd);
+    else
+        setFailed(szSrc, __LINE__);
     // A card object that cannot run leaves every entry unbound.
     if (!isGood())
         bd = ChanBinding{_mpChan, {}, {}};
@@ -467,7 +474,6 @@ void CardBus::endLocked()
 void CardBus::completeEnded()
 {
     ULONG fEnded = _fEnded;
-    _fEnded = 0;
     for (int i = 0; i < cChanBus; ++i) {
         if (!(fEnded & (1u << i)))
             continue;
