@@ -46,6 +46,11 @@ public:
     bool isWaiting() const { return isState(S_PUTDOWN) || isState(S_GETUP); }
     // The card object has a channel for this entry.
     bool isBound() const { return _pChannel != nullptr; }
+    // The entry's board and position, given once when the board is built.
+    void place(CardBus* pca, ULONG iDriver, ULONG iChan);
+    // The driver and channel of the current card object (none: null); the
+    // board's lock is held and no request is in progress on the entry.
+    void bind(KVdepYek100::YekDriver* pud, KVdepYek100::YekChannel* pcn);
     KVdepYek100::YekDriver* pDriver() const { return _pDriver; }
     CardBus* pcb() const;
 
@@ -119,8 +124,10 @@ public:
     static BOOLEAN timer(PVOID pvBoard);
 
     // Makes the card object and binds the bus channels; the board's status.
+    // A channel past the board's table fails it.
     bool createCard();
     void startTimer();
+    // Cancels the timer and its queued call, and waits for a call running.
     void stopTimer();
     bool isAnyDone() const;
     // The bus channel at the position, and the position advanced; null at
@@ -128,8 +135,9 @@ public:
     ChanBus* nextChan(ChanIter* pit);
     // The bus channel of a position, null past the board's table.
     ChanBus* chanAt(const ChanIter& it);
-    // Runs the routine under the board's interrupt spin lock (a spin lock of
-    // the board's own while no interrupt is connected).
+    // Runs the routine under the board's own spin lock and, while one is
+    // connected, the interrupt's spin lock inside it. The board's lock keeps
+    // the interrupt object from being disconnected under a caller.
     BOOLEAN synchronize(PKSYNCHRONIZE_ROUTINE pfn, PVOID pv);
 
     PKINTERRUPT _pInterrupt;
@@ -142,20 +150,32 @@ public:
     int _cMem;
     KVdepYek100::YekCard* _pCard;
     ChanBus _mpChan[cChanBus];
-    KSPIN_LOCK _slNoIntr;
-    ULONG _fEnded;     // channels whose requests endRequests took back
+    KSPIN_LOCK _slBoard;
+    ULONG _fRunning;   // the interrupt routine calls the card object (set under the interrupt lock)
+    ULONG _fEnded;     // channels whose requests endLocked took back
     NTSTATUS _stEnd;
 
 private:
     NTSTATUS startResources(PCM_RESOURCE_LIST prl);
     void takeResource(const CM_PARTIAL_RESOURCE_DESCRIPTOR& prd, IoRegion* pOper, IntrResource* pIntr);
-    // Ends every request in progress with st and completes the finished ones.
-    void endRequests(NTSTATUS st);
+    // Completes the requests that a synchronized end took back.
+    void completeEnded();
     // Timer, requests, deferred call and interrupt of a started board.
     void stopRunning(NTSTATUS stEnd);
+    // The connected interrupt becomes the board's lock and its routine calls
+    // the card object.
+    void attachInterrupt(PKINTERRUPT pi);
+    // The board stops under its lock: no request begins and the interrupt
+    // routine leaves the card object; the waiting requests end with _stEnd.
+    // Returns the interrupt object to disconnect.
+    PKINTERRUPT detachInterrupt();
     int initDriver(KVdepYek100::YekDriver* pud);
     void finiDriver(KVdepYek100::YekDriver* pud);
-    static BOOLEAN syncEndAll(PVOID pvBoard);
+    void endLocked();
+    static BOOLEAN syncRemoved(PVOID pvBoard);
+    static BOOLEAN syncStop(PVOID pvBoard);
+    static BOOLEAN syncRun(PVOID pvBoard);
+    static BOOLEAN syncStarted(PVOID pvBoard);
 };
 
 // The host callbacks every card object receives.

@@ -76,17 +76,46 @@ const CM_PARTIAL_RESOURCE_DESCRIPTOR* partialAt(const CM_PARTIAL_RESOURCE_LIST* 
            i;
 }
 
-// Builds a bus channel entry anew from the arguments; its open count and
-// read toggle stay with the entry.
-template <typename... Args>
-void renewChan(ChanBus* pcb, Args... args)
+// What a start binds the bus channels to: the driver and channel of the
+// card object for each entry, null where it has none.
+struct ChanBinding {
+    ChanBus* _mpcb;
+    YekDriver* _mppud[CardBus::cChanBus];
+    YekChannel* _mppcn[CardBus::cChanBus];
+};
+
+BOOLEAN syncBindChannels(PVOID pv)
 {
-    ULONG cOpen = pcb->_cOpen;
-    UCHAR fRead = pcb->_fRead;
-    pcb->~ChanBus();
-    new (pcb) ChanBus(args...);
-    pcb->_cOpen = cOpen;
-    pcb->_fRead = fRead;
+    auto* pbd = static_cast<ChanBinding*>(pv);
+    for (int i = 0; i < CardBus::cChanBus; ++i)
+        pbd->_mpcb[i].bind(pbd->_mppud[i], pbd->_mppcn[i]);
+    return TRUE;
+}
+
+// The card object's channels into the binding, each given its bus channel
+// as host handle. A channel past the board's table fails the board: its
+// callbacks would have no bus channel.
+void takeChannels(CardBus* pca, ChanBinding* pbd)
+{
+    YekIter itd;
+    YekCard_startIterDrivers(pca->_pCard, &itd);
+    for (ULONG d = 0; YekDriver* pud = YekCard_iterateDrivers(pca->_pCard, &itd); ++d) {
+        YekIter itc;
+        YekDriver_startIterChannels(pud, &itc);
+        for (ULONG c = 0; YekChannel* pcn = YekDriver_iterateChannels(pud, &itc); ++c) {
+            auto* pck = static_cast<YekChanKern*>(pcn);
+            pca->log(fWmFlow, "Yek: new chan %s %d", YekDriver_szName(pud), YekChanKern_num(pck));
+            ChanBus* pcb = pca->chanAt(ChanIter(d, c));
+            if (!pcb) {
+                pca->log(fWmErr, "Yek: chan %d %d past the board's table", static_cast<int>(d), static_cast<int>(c));
+                pca->setFailed(szSrc, __LINE__);
+                continue;
+            }
+            pbd->_mppud[pcb - pca->_mpChan] = pud;
+            pbd->_mppcn[pcb - pca->_mpChan] = pcn;
+            YekChanKern_setHandle(pck, pcb);
+        }
+    }
 }
 
 PUCHAR portAt(ULONG64 uBase, ULONG off)
@@ -110,14 +139,18 @@ CardBus::CardBus(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
       _mpMem(),
       _cMem(0),
       _pCard(nullptr),
-      _slNoIntr(0),
+      _slBoard(0),
+      _fRunning(0),
       _fEnded(0),
       _stEnd(STATUS_SUCCESS)
 {
     WM_ASSERT(KeGetCurrentIrql() <= DISPATCH_LEVEL, "KeGetCurrentIrql() <= DISPATCH_LEVEL", szSrc);
     KeInitializeDpc(&_dpcTimer, timerDpc, this);
     KeInitializeTimerEx(&_timer, SynchronizationTimer);
-    KeInitializeSpinLock(&_slNoIntr);
+    KeInitializeSpinLock(&_slBoard);
+    // An entry keeps its board and position over every start.
+    for (int i = 0; i < cChanBus; ++i)
+        _mpChan[i].place(this, static_cast<ULONG>(i) / cChanMax, static_cast<ULONG>(i) % cChanMax);
     const YekMod* pum = this->pum();
     // A board needs the module's factory, and a timer period of 1 ms to 1 s.
     if (!pum->_pFnew_YekCard) {
@@ -156,13 +189,10 @@ CardBus::~CardBus()
 {
     log(fWmFlow, "dtCardBus");
     WM_ASSERT(KeGetCurrentIrql() <= DISPATCH_LEVEL, "KeGetCurrentIrql() <= DISPATCH_LEVEL", szSrc);
-    // Nothing may run on the blocks once they are freed: the timer and its
-    // call go first.
-    stopTimer();
-    if (_pInterrupt) {
-        IoDisconnectInterrupt(_pInterrupt);
-        _pInterrupt = nullptr;
-    }
+    // Nothing may run on the blocks once they are freed: the timer, the
+    // interrupt and the deferred calls go first, a call already running
+    // waited for.
+    stopRunning(STATUS_DEVICE_NOT_CONNECTED);
     for (int i = 0; i < _cMem; ++i) {
         if (!_mpMem[i]._p)
             continue;
@@ -270,30 +300,35 @@ NTSTATUS CardBus::startResources(PCM_RESOURCE_LIST prl)
         log(fWmErr, "no interrupt resource");
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    if (!createCard()) {
-        log(fWmErr, "Card start failed");
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    PKINTERRUPT pi = nullptr;
-    NTSTATUS st = IoConnectInterrupt(&pi, intr, this, nullptr, ir._uVector, ir._uLevel, ir._uLevel, ir._eMode,
-                                     ir._fShared, ir._uAffinity, FALSE);
-    log(fWmFlow, "IoConnectInterrupt: 0x%lx", st);
-    if (!NT_SUCCESS(st))
-        return st;
-    _pInterrupt = pi;
-    // A channel left open over a restart: its driver starts on the new card object.
-    if (isDriver()) {
-        for (ChanBus& cb : _mpChan)
-            if (cb._cOpen && cb.isBound() && static_cast<LONG>(cb.iDriver()) == iDriver()) {
-                int i = initDriver(cb.pDriver());
-                if (i)
-                    log(fWmErr, "can't init yek driver %d %d %d", static_cast<int>(cb.iDriver()),
-                        static_cast<int>(cb.iChan()), i);
-                break;
-            }
+    {
+        // Opens and closes wait: they read the bindings and the open counts.
+        OpenLock lk(&_mtxOpen);
+        if (!createCard()) {
+            log(fWmErr, "Card start failed");
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
+        PKINTERRUPT pi = nullptr;
+        NTSTATUS st = IoConnectInterrupt(&pi, intr, this, nullptr, ir._uVector, ir._uLevel, ir._uLevel,
+                                         ir._eMode, ir._fShared, ir._uAffinity, FALSE);
+        log(fWmFlow, "IoConnectInterrupt: 0x%lx", st);
+        if (!NT_SUCCESS(st))
+            return st;
+        attachInterrupt(pi);
+        // A channel left open over a restart: its driver starts on the new card object.
+        if (isDriver()) {
+            for (ChanBus& cb : _mpChan)
+                if (cb._cOpen && cb.isBound() && static_cast<LONG>(cb.iDriver()) == iDriver()) {
+                    int i = initDriver(cb.pDriver());
+                    if (i)
+                        log(fWmErr, "can't init yek driver %d %d %d", static_cast<int>(cb.iDriver()),
+                            static_cast<int>(cb.iChan()), i);
+                    break;
+                }
+        }
     }
     startTimer();
-    setState(eStarted);
+    // Requests begin from here: decided under the lock their start takes.
+    synchronize(syncStarted, this);
     return STATUS_SUCCESS;
 }
 
@@ -306,31 +341,17 @@ bool CardBus::createCard()
                    : nullptr;
     _pCard = static_cast<KVdepYek100::YekCard*>(pv);
     log(fWmFlow, "Yek: new card %p", _pCard);
-    // The channels of an earlier card object go; open counts and read
-    // toggles stay with their entries.
-    for (ChanBus& cb : _mpChan)
-        renewChan(&cb);
-    if (!_pCard) {
+    // The entries stay (a request, the deferred routine or a cancel routine
+    // may hold one); they are bound to the new card object's channels.
+    ChanBinding bd = {_mpChan, {}, {}};
+    if (_pCard)
+        takeChannels(this, &bd);
+    else
         setFailed(szSrc, __LINE__);
-        return false;
-    }
-    YekIter itd;
-    YekCard_startIterDrivers(_pCard, &itd);
-    for (ULONG d = 0; YekDriver* pud = YekCard_iterateDrivers(_pCard, &itd); ++d) {
-        YekIter itc;
-        YekDriver_startIterChannels(pud, &itc);
-        for (ULONG c = 0; YekChannel* pcn = YekDriver_iterateChannels(pud, &itc); ++c) {
-            auto* pck = static_cast<YekChanKern*>(pcn);
-            log(fWmFlow, "Yek: new chan %s %d", YekDriver_szName(pud), YekChanKern_num(pck));
-            ChanBus* pcb = chanAt(ChanIter(d, c));
-            if (!pcb) {
-                log(fWmErr, "Yek: chan %d %d past the board's table", static_cast<int>(d), static_cast<int>(c));
-                continue;
-            }
-            renewChan(pcb, pud, pcn, this, d, c);
-            YekChanKern_setHandle(pck, pcb);
-        }
-    }
+    // A card object that cannot run leaves every entry unbound.
+    if (!isGood())
+        bd = ChanBinding{_mpChan, {}, {}};
+    synchronize(syncBindChannels, &bd);
     return isGood();
 }
 
@@ -348,18 +369,75 @@ void CardBus::stopTimer()
 {
     KeCancelTimer(&_timer);
     KeRemoveQueueDpc(&_dpcTimer);
+    // A call taken off the queue may be running on another processor.
+    KeFlushQueuedDpcs();
 }
 
 void CardBus::stopRunning(NTSTATUS stEnd)
 {
     stopTimer();
-    endRequests(stEnd);
-    KeRemoveQueueDpc(&pdo()->Dpc);
-    PKINTERRUPT pi = _pInterrupt;
-    _pInterrupt = nullptr;
+    _stEnd = stEnd;
+    PKINTERRUPT pi = detachInterrupt();
+    completeEnded();
     if (pi)
         IoDisconnectInterrupt(pi);
-    setState(eStopped);
+    // The deferred routine the interrupt routine or a timer step asked for:
+    // removed, or waited for while it runs.
+    KeRemoveQueueDpc(&pdo()->Dpc);
+    KeFlushQueuedDpcs();
+}
+
+void CardBus::attachInterrupt(PKINTERRUPT pi)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&_slBoard, &irql);
+    _pInterrupt = pi;
+    KeSynchronizeExecution(pi, syncRun, this);
+    KeReleaseSpinLock(&_slBoard, irql);
+}
+
+PKINTERRUPT CardBus::detachInterrupt()
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&_slBoard, &irql);
+    PKINTERRUPT pi = _pInterrupt;
+    if (pi)
+        KeSynchronizeExecution(pi, syncStop, this);
+    else
+        syncStop(this);
+    // Later synchronized steps take the board's lock only.
+    _pInterrupt = nullptr;
+    KeReleaseSpinLock(&_slBoard, irql);
+    return pi;
+}
+
+BOOLEAN CardBus::syncRun(PVOID pv)
+{
+    static_cast<CardBus*>(pv)->_fRunning = 1;
+    return TRUE;
+}
+
+BOOLEAN CardBus::syncStarted(PVOID pv)
+{
+    static_cast<CardBus*>(pv)->setState(eStarted);
+    return TRUE;
+}
+
+BOOLEAN CardBus::syncStop(PVOID pv)
+{
+    auto* pca = static_cast<CardBus*>(pv);
+    pca->_fRunning = 0;
+    pca->setState(eStopped);
+    pca->endLocked();
+    return TRUE;
+}
+
+BOOLEAN CardBus::syncRemoved(PVOID pv)
+{
+    auto* pca = static_cast<CardBus*>(pv);
+    pca->setRemoved();
+    pca->endLocked();
+    return TRUE;
 }
 
 NTSTATUS CardBus::pnpStopDevice(PDEVICE_OBJECT, PIRP)
@@ -374,29 +452,27 @@ NTSTATUS CardBus::pnpStopDevice(PDEVICE_OBJECT, PIRP)
 
 void CardBus::pnpSurpriseRemoval()
 {
-    Card::pnpSurpriseRemoval();
-    if (isState(eStarted))
-        endRequests(STATUS_DEVICE_NOT_CONNECTED);
+    // Marked removed under the lock a request's start takes: no request
+    // begins after the waiting ones end.
+    _stEnd = STATUS_DEVICE_NOT_CONNECTED;
+    synchronize(syncRemoved, this);
+    completeEnded();
 }
 
-BOOLEAN CardBus::syncEndAll(PVOID pv)
+void CardBus::endLocked()
 {
-    auto* pca = static_cast<CardBus*>(pv);
-    pca->_fEnded = 0;
+    _fEnded = 0;
     for (int i = 0; i < cChanBus; ++i) {
-        ChanBus& cb = pca->_mpChan[i];
+        ChanBus& cb = _mpChan[i];
         if (cb.isWaiting())
-            cb.finish(pca->_stEnd);
+            cb.finish(_stEnd);
         if (cb.done(false))
-            pca->_fEnded |= 1u << i;
+            _fEnded |= 1u << i;
     }
-    return TRUE;
 }
 
-void CardBus::endRequests(NTSTATUS st)
+void CardBus::completeEnded()
 {
-    _stEnd = st;
-    synchronize(syncEndAll, this);
     ULONG fEnded = _fEnded;
     for (int i = 0; i < cChanBus; ++i) {
         if (!(fEnded & (1u << i)))

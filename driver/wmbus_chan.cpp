@@ -32,13 +32,22 @@ CardBus* ChanBus::pcb() const
     return static_cast<CardBus*>(pca());
 }
 
+void ChanBus::place(CardBus* pca, ULONG iDriver, ULONG iChan)
+{
+    _pca = pca;
+    _iDriver = iDriver;
+    _iChan = iChan;
+}
+
+void ChanBus::bind(YekDriver* pud, YekChannel* pcn)
+{
+    WM_ASSERT(!isWaiting(), "!isWaiting()", szSrc);
+    _pDriver = pud;
+    _pChannel = pcn;
+}
+
 int ChanBus::start()
 {
-    // A board that is gone or stopped moves nothing.
-    if (pca()->isRemoved() || !pcb()->isState(CardBus::eStarted)) {
-        _iStat = STATUS_DEVICE_NOT_CONNECTED;
-        return 1;
-    }
     // The cancel spin lock keeps IoCancelIrp out while syncStart sets the
     // cancel routine and reads the request's Cancel flag.
     KIRQL irqlCancel;
@@ -69,6 +78,12 @@ BOOLEAN ChanBus::syncStart(PVOID pv)
 {
     auto* pcn = static_cast<ChanBus*>(pv);
     Card* pca = pcn->pca();
+    // A board that is gone or stopped, or a card object without the
+    // channel, moves nothing; decided under the lock the stop takes.
+    if (pca->isRemoved() || !pca->isState(CardBus::eStarted) || !pcn->isBound()) {
+        pcn->_iStat = STATUS_DEVICE_NOT_CONNECTED;
+        return TRUE;
+    }
     WM_ASSERT(pca->_busy.isIdle(), "(pca())->isIdle()", szSrc);
     pca->_busy.enter();
     WM_ASSERT(pcn->isState(S_IDLE), "isState(S_IDLE)", szSrc);

@@ -56,12 +56,10 @@ void tickTime(YekTimespec* pts, int cTicks)
 
 BOOLEAN CardBus::synchronize(PKSYNCHRONIZE_ROUTINE pfn, PVOID pv)
 {
-    if (_pInterrupt)
-        return KeSynchronizeExecution(_pInterrupt, pfn, pv);
     KIRQL irql;
-    KeAcquireSpinLock(&_slNoIntr, &irql);
-    BOOLEAN f = pfn(pv);
-    KeReleaseSpinLock(&_slNoIntr, irql);
+    KeAcquireSpinLock(&_slBoard, &irql);
+    BOOLEAN f = _pInterrupt ? KeSynchronizeExecution(_pInterrupt, pfn, pv) : pfn(pv);
+    KeReleaseSpinLock(&_slBoard, irql);
     return f;
 }
 
@@ -89,6 +87,12 @@ BOOLEAN CardBus::intr(PKINTERRUPT, PVOID pv)
     auto* pca = static_cast<CardBus*>(pv);
     WM_ASSERT(pca, "pca", szSrc);
     ++pca->_cIntr;
+    // A board that is stopping leaves the card object and its channels to
+    // the steps that hold the board's lock only.
+    if (!pca->_fRunning) {
+        pca->log(fWmIntr, "intr() forward");
+        return FALSE;
+    }
     WM_ASSERT(pca->_busy.isIdle(), "(pca)->isIdle()", szSrc);
     pca->_busy.enter();
     int r = pca->_pCard ? YekCard_interrupt(pca->_pCard, iCtxInterrupt) : 0;

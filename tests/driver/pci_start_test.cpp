@@ -165,6 +165,28 @@ INSTANTIATE_TEST_SUITE_P(
                      STATUS_INSUFFICIENT_RESOURCES, "IoConnectInterrupt: 0xc000009a"}),
     [](const ::testing::TestParamInfo<StartFailure>& i) { return std::string(i.param.szName); });
 
+// A card object with a channel past the board's table of four a driver:
+// the start fails before the interrupt and the timer, so no callback of that
+// channel can come.
+class PciStartPastTheTableTest : public PciTest {
+protected:
+    const YekMod* cardModule() const override { return &drvtest::ykPio5; }
+};
+
+TEST_F(PciStartPastTheTableTest, FifthChannelOfADriverFailsTheStart)
+{
+    plugAndAdd();
+    EXPECT_EQ(start(), STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_TRUE(boardLogs("Yek: new chan pio 4"));
+    EXPECT_TRUE(boardLogs("Yek: chan 0 4 past the board's table"));
+    EXPECT_TRUE(boardLogs("Card start failed"));
+    EXPECT_FALSE(logHas("IoConnectInterrupt"));
+    EXPECT_EQ(pioSeen().cTimers, 0u);
+    EXPECT_EQ(fdo(), nullptr) << "a device that fails to start is removed";
+    k().advanceMs(500);
+    EXPECT_EQ(pioSeen().cTimers, 0u) << "no timer runs";
+}
+
 // Construction failures refuse the device at AddDevice; nothing stays allocated.
 class PciConstructionTest : public PciTest {
 protected:
@@ -305,6 +327,48 @@ TEST_F(PciStartTest, StopAndStartAgainRunOneInterruptAndOneTimer)
     EXPECT_EQ(ioctl(h, IOCTL_YEK_XCH, b.xch(&w, sizeof w)), STATUS_SUCCESS);
     close(hKept);
     close(h);
+    EXPECT_EQ(pioSeen().cFini, 1u);
+}
+
+// A handle kept open over a stop and a start: its waiting request ends at
+// the start (the stop passes down), and the same channel entry then carries
+// requests that the new card object answers from its timer step and from
+// the board's interrupt.
+TEST_F(PciStartTest, RestartKeepsAnOpenChannelWorkingOnTheNewCardObject)
+{
+    plugAndLoad();
+    HANDLE h = openOk();
+    ChanBus* pcbKept = &card()->_mpChan[0];
+    drvtest::Bufs b;
+    b.get();
+    drvtest::AsyncIoctl g(h, IOCTL_YEK_GET, &b.ioc);
+    ASSERT_TRUE(waitPended(1));
+    ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+    EXPECT_FALSE(g.isDone());
+    ASSERT_EQ(k().pnp().start(pdev->pdo()), STATUS_SUCCESS);
+    EXPECT_EQ(g.result(), STATUS_CANCELLED);
+    EXPECT_TRUE(boardLogs(formatString("request ended driv=0 chan=0 stat=%x", unsigned(STATUS_CANCELLED))));
+    EXPECT_EQ(pioSeen().cFactory, 2);
+    EXPECT_EQ(static_cast<Chan*>(kstub::io::fileObject(h)->FsContext), pcbKept) << "the entry stays";
+    EXPECT_TRUE(pcbKept->isBound());
+    EXPECT_TRUE(pcbKept->isState(ChanBus::S_IDLE));
+    EXPECT_EQ(pcbKept->_cOpen, 1u);
+    drvtest::PioWait w(2);
+    b.xch(&w, sizeof w);
+    drvtest::AsyncIoctl x(h, IOCTL_YEK_XCH, &b.ioc);
+    ASSERT_TRUE(waitPended(2));
+    k().advanceMs(200);
+    ASSERT_EQ(x.result(), STATUS_SUCCESS);
+    EXPECT_EQ(resp(b)._eReq, drvtest::ePioWait);
+    board.setReg(6, 0x66);
+    drvtest::PioRead r(6);
+    b.xch(&r, sizeof r);
+    drvtest::AsyncIoctl xr(h, IOCTL_YEK_XCH, &b.ioc);
+    ASSERT_TRUE(waitPended(3));
+    EXPECT_TRUE(pdev->interrupt());
+    ASSERT_EQ(xr.result(), STATUS_SUCCESS);
+    EXPECT_EQ(resp(b)._uVal, 0x66u);
+    EXPECT_EQ(close(h), STATUS_SUCCESS);
     EXPECT_EQ(pioSeen().cFini, 1u);
 }
 

@@ -31,7 +31,7 @@ const KVdepYek100::YekProto* g_pupPio = nullptr;
 PioKnobs g_knobs;
 PioSeen g_seen;
 
-const int cChan = 2;
+const int cChanMax = 5;  // channels a card object can have
 const int cBuf = 4;
 
 // A channel whose user side is the driver: four buffers of each kind.
@@ -70,8 +70,13 @@ private:
 // The board: the driver, its channels, and what waits for the board or the timer.
 class PioCard : public KVdepYek100::YekCard {
 public:
-    PioCard(const YekEnvC* pueC, long ioBase)
-        : YekCard(&_env), _env(pueC), _drv(this), _mpcn{PioChannel(&_env), PioChannel(&_env)}, _ioBase(ioBase)
+    PioCard(const YekEnvC* pueC, long ioBase, int cChan)
+        : YekCard(&_env),
+          _env(pueC),
+          _drv(this),
+          _mpcn{PioChannel(&_env), PioChannel(&_env), PioChannel(&_env), PioChannel(&_env), PioChannel(&_env)},
+          _cChan(cChan),
+          _ioBase(ioBase)
     {
         addDriver(&_drv);
         for (int i = 0; i < cChan; ++i) {
@@ -112,7 +117,8 @@ public:
 
     KVdepYek100::YekEnvRed _env;
     PioDriver _drv;
-    PioChannel _mpcn[cChan];
+    PioChannel _mpcn[cChanMax];
+    int _cChan;
     long _ioBase;
     // Loads asked for, oldest first; the first is on the board. Each keeps
     // its request's down buffer until the board has answered.
@@ -122,7 +128,7 @@ public:
         Pmd pmd;
     } _mpLoad[8] = {};
     int _cLoad = 0;
-    uint32_t _mpcWait[cChan] = {};
+    uint32_t _mpcWait[cChanMax] = {};
     uint32_t _uSeq = 0;
 
 private:
@@ -207,7 +213,7 @@ int PioDriver::timer(int iCtx, const Time& now)
 {
     ++g_seen.cTimers;
     PioCard* pc = card();
-    for (int h = 0; h < cChan; ++h) {
+    for (int h = 0; h < pc->_cChan; ++h) {
         if (pc->_mpcWait[h] == 0 || --pc->_mpcWait[h] != 0)
             continue;
         PioResp r;
@@ -269,7 +275,9 @@ int getPioMem(YekMod*, YekMemInfo* pmi, int cmi)
     return 2;
 }
 
-void* newPioCard(YekMod*, const YekEnvC* pueC, YekMemInfo* pmi, int cmi, void* pArg, long ioBase)
+// The factory of a card object with cChan channels.
+template <int cChan>
+void* newPioCardOf(YekMod*, const YekEnvC* pueC, YekMemInfo* pmi, int cmi, void* pArg, long ioBase)
 {
     ++g_seen.cFactory;
     g_seen.ioBase = ioBase;
@@ -283,16 +291,21 @@ void* newPioCard(YekMod*, const YekEnvC* pueC, YekMemInfo* pmi, int cmi, void* p
         return nullptr;
     // The card object lives in the first block the host allocated; the host
     // frees the block and never destroys the object.
-    g_seen.pvCard = new (pmi[0]._p) PioCard(pueC, ioBase);
+    static_assert(cChan <= cChanMax, "more channels than a card object has");
+    g_seen.pvCard = new (pmi[0]._p) PioCard(pueC, ioBase, cChan);
     return g_seen.pvCard;
 }
 
 YekDriverDesc mpuDdPio[] = {{2, nullptr}};
+YekDriverDesc mpuDdPio4[] = {{4, nullptr}};
+YekDriverDesc mpuDdPio5[] = {{5, nullptr}};
 
 void ctPio()
 {
     g_pupPio = new (mpProto) Pio_pio_Proto;
     mpuDdPio[0]._pup = g_pupPio;
+    mpuDdPio4[0]._pup = g_pupPio;
+    mpuDdPio5[0]._pup = g_pupPio;
 }
 
 YekAdaptPci adPio = {{eAdaptPci, "PIO-5920", "kavor", "pci", ""}, &g_iPioArg, {0x10E8, 0x5920}, {0, 0},
@@ -326,6 +339,8 @@ void pioReset()
     g_seen = PioSeen{};
 }
 
-const YekMod ykPio = {1, 10, newPioCard, getPioMem, 1, mpuDdPio, 0, nullptr, ctPio, mppadPio};
+const YekMod ykPio = {1, 10, newPioCardOf<2>, getPioMem, 1, mpuDdPio, 0, nullptr, ctPio, mppadPio};
+const YekMod ykPio4 = {1, 10, newPioCardOf<4>, getPioMem, 1, mpuDdPio4, 0, nullptr, ctPio, mppadPio};
+const YekMod ykPio5 = {1, 10, newPioCardOf<5>, getPioMem, 1, mpuDdPio5, 0, nullptr, ctPio, mppadPio};
 
 }  // namespace drvtest

@@ -1,7 +1,8 @@
 // A card module for the PCI board tests: one 'p' adapter of the simulated
 // S5920 board (sim/pci_s5920.h) and a board factory built on the message
-// core. The card object has one driver "pio" with two kernel channels that
-// answer a small protocol of register and timer requests; it reaches the
+// core. The card object has one driver "pio" with two kernel channels
+// (ykPio4 and ykPio5: four and five) that answer a small protocol of
+// register and timer requests; it reaches the
 // board through the port accesses of its register region, and takes the
 // board's answers in its interrupt entry.
 //
@@ -112,5 +113,9 @@ extern int g_iPioArg;
 // 2; operation registers: 128 bytes with flag 1), 1 the same with both flags
 // on the board registers' region.
 extern const YekMod ykPio;
+// The same with four channels, and with five (one past the PCI board's
+// table of four a driver).
+extern const YekMod ykPio4;
+extern const YekMod ykPio5;
 
 }  // namespace drvtest

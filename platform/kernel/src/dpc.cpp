@@ -1,5 +1,6 @@
 // Deferred procedure calls, kernel timers, interrupt objects and port I/O.
 #include <algorithm>
+#include <chrono>
 
 #include "kv_clock.h"
 #include "state.h"
@@ -24,16 +25,23 @@ void drainDpcs()
             break;  // another thread runs them; it looks again before it stops
         for (;;) {
             PKDPC pdpc = nullptr;
+            PKDEFERRED_ROUTINE pfn = nullptr;
+            PVOID ctx = nullptr, a1 = nullptr, a2 = nullptr;
             {
+                // The arguments are taken with the call: once it is off the
+                // queue another thread may queue it again with new ones.
                 std::lock_guard<std::mutex> lk(ps->dpcMtx);
                 if (ps->dpcs.empty())
                     break;
                 pdpc = ps->dpcs.front();
                 ps->dpcs.pop_front();
                 pdpc->Inserted = 0;
+                pfn = pdpc->DeferredRoutine;
+                ctx = pdpc->DeferredContext;
+                a1 = pdpc->SystemArgument1;
+                a2 = pdpc->SystemArgument2;
+                ++ps->cDpcStarted;
             }
-            PKDEFERRED_ROUTINE pfn = pdpc->DeferredRoutine;
-            PVOID ctx = pdpc->DeferredContext, a1 = pdpc->SystemArgument1, a2 = pdpc->SystemArgument2;
             KIRQL old = irql();
             setIrql(DISPATCH_LEVEL);
             {
@@ -43,6 +51,11 @@ void drainDpcs()
             if (irql() != DISPATCH_LEVEL)
                 fatal("a deferred routine returned at another IRQL");
             setIrql(old);
+            {
+                std::lock_guard<std::mutex> lk(ps->dpcMtx);
+                ++ps->cDpcFinished;
+            }
+            ps->dpcCv.notify_all();
         }
         ps->dpcRunMtx.unlock();
         std::lock_guard<std::mutex> lk(ps->dpcMtx);
@@ -62,13 +75,15 @@ VOID KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID Defer
     Dpc->DeferredContext = DeferredContext;
 }
 
-BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2)
+namespace {
+
+// Queues the call without running it; false when it is queued already.
+bool queueDpc(State& s, PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2)
 {
-    State& s = cur();
     {
         std::lock_guard<std::mutex> lk(s.dpcMtx);
         if (Dpc->Inserted)
-            return FALSE;
+            return false;
         if (!Dpc->DeferredRoutine)
             fatal("KeInsertQueueDpc of an uninitialised deferred call");
         Dpc->Inserted = 1;
@@ -76,6 +91,16 @@ BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument
         Dpc->SystemArgument2 = SystemArgument2;
         s.dpcs.push_back(Dpc);
     }
+    s.dpcCv.notify_all();  // a flush may run it
+    return true;
+}
+
+}  // namespace
+
+BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2)
+{
+    if (!queueDpc(cur(), Dpc, SystemArgument1, SystemArgument2))
+        return FALSE;
     drainDpcs();
     return TRUE;
 }
@@ -88,22 +113,58 @@ BOOLEAN KeRemoveQueueDpc(PRKDPC Dpc)
         return FALSE;
     s.dpcs.erase(std::remove(s.dpcs.begin(), s.dpcs.end(), Dpc), s.dpcs.end());
     Dpc->Inserted = 0;
+    s.dpcCv.notify_all();
     return TRUE;
 }
 
-VOID KeFlushQueuedDpcs(void) { drainDpcs(); }
+// Returns when every call queued or running at entry has returned: runs them
+// on this thread while no other thread does, else waits for the thread that
+// runs them. Calls run one at a time in queue order, so those before the
+// flush are the runs up to the count started plus the count queued then.
+VOID KeFlushQueuedDpcs(void)
+{
+    State& s = cur();
+    if (t_fDraining || irql() >= DISPATCH_LEVEL) {
+        problem("KeFlushQueuedDpcs at DISPATCH_LEVEL or in a deferred routine");
+        return;
+    }
+    uint64_t cTarget;
+    {
+        std::lock_guard<std::mutex> lk(s.dpcMtx);
+        cTarget = s.cDpcStarted + s.dpcs.size();
+    }
+    auto fFlushed = [&] {
+        return s.cDpcFinished >= cTarget || (s.dpcs.empty() && s.cDpcFinished == s.cDpcStarted);
+    };
+    unsigned msWatch = watchdogMs();
+    auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(msWatch);
+    for (;;) {
+        drainDpcs();
+        std::unique_lock<std::mutex> lk(s.dpcMtx);
+        // A call queued by a thread that has not yet dropped its level is
+        // run here on the next round.
+        if (s.dpcCv.wait_for(lk, std::chrono::milliseconds(1), fFlushed))
+            return;
+        if (msWatch && std::chrono::steady_clock::now() > tEnd) {
+            lk.unlock();
+            watchdogExpired("KeFlushQueuedDpcs");
+        }
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Timers.
 namespace {
 
 // Fires one timer that is due: signals it, queues its call, sets it again
-// when periodic. Returns false when none is due at or before t.
+// when periodic. Returns false when none is due at or before t. The call is
+// queued under the timers' lock: once KeCancelTimer has returned, the call
+// of an expiry is queued (to be removed or flushed) or never will be.
 bool fireOne(State& s, uint64_t t)
 {
-    PKTIMER pt = nullptr;
     {
         std::lock_guard<std::mutex> lk(s.timerMtx);
+        PKTIMER pt = nullptr;
         for (PKTIMER p : s.timers)
             if (p->DueTime <= t && (!pt || p->DueTime < pt->DueTime))
                 pt = p;
@@ -115,17 +176,18 @@ bool fireOne(State& s, uint64_t t)
             s.timers.erase(std::remove(s.timers.begin(), s.timers.end(), pt), s.timers.end());
             pt->Inserted = 0;
         }
+        {
+            std::lock_guard<std::mutex> lkDisp(dispMtx());
+            pt->Header.SignalState = 1;
+            dispCv().notify_all();
+        }
+        if (pt->Dpc) {
+            ULONGLONG now = kvclock::now100ns();
+            queueDpc(s, pt->Dpc, reinterpret_cast<PVOID>(uintptr_t(now & 0xFFFFFFFFu)),
+                     reinterpret_cast<PVOID>(uintptr_t(now >> 32)));
+        }
     }
-    {
-        std::lock_guard<std::mutex> lk(dispMtx());
-        pt->Header.SignalState = 1;
-        dispCv().notify_all();
-    }
-    if (pt->Dpc) {
-        ULONGLONG now = kvclock::now100ns();
-        KeInsertQueueDpc(pt->Dpc, reinterpret_cast<PVOID>(uintptr_t(now & 0xFFFFFFFFu)),
-                         reinterpret_cast<PVOID>(uintptr_t(now >> 32)));
-    }
+    drainDpcs();
     return true;
 }
 

@@ -170,7 +170,12 @@ struct State {
     // Deferred calls and timers.
     std::mutex dpcMtx;
     std::deque<PKDPC> dpcs;
-    std::mutex dpcRunMtx;
+    std::mutex dpcRunMtx;  // held by the one thread that runs deferred calls
+    // Calls taken off the queue to run, and those that have returned (under
+    // dpcMtx); a flush waits on dpcCv for the ones before it.
+    uint64_t cDpcStarted = 0;
+    uint64_t cDpcFinished = 0;
+    std::condition_variable dpcCv;
     std::mutex timerMtx;
     std::vector<PKTIMER> timers;
     ULONG timeIncrement = 156250;

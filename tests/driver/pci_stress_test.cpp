@@ -1,0 +1,407 @@
+// The PCI board under concurrency: requests on four channels from several
+// threads with cancels, the timer and the board's interrupts running, while
+// the board is started again and again and finally removed; and a cancel
+// that races the start of a request that would wait. Counts are bounded;
+// KV_STRESS_DIVISOR (an integer above 1) divides them for slow builds.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <random>
+#include <sstream>
+
+#include "pci_support.h"
+
+namespace {
+
+using drvtest::AsyncIoctl;
+using drvtest::Bufs;
+using drvtest::PciTest;
+using drvtest::PioEcho;
+using drvtest::PioRead;
+using drvtest::PioWait;
+using drvtest::PioWrite;
+using kstub::formatString;
+
+const ULONG fOverlapped = 0x40000000u;
+
+int scaled(int n)
+{
+    const char* sz = std::getenv("KV_STRESS_DIVISOR");
+    int d = sz ? std::atoi(sz) : 1;
+    return d > 1 ? (n + d - 1) / d : n;
+}
+
+// A generous bound for what another thread is to do; the loop ends early
+// when the condition holds.
+bool waitUntil(const std::function<bool()>& f)
+{
+    for (int i = 0; i < 20000; ++i) {
+        if (f())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return f();
+}
+
+// What the requests ended with, and those that ended otherwise than a
+// restart, a cancel, a removal or a busy channel allow.
+class Outcomes {
+public:
+    void add(const char* szWhat, NTSTATUS st)
+    {
+        std::lock_guard<std::mutex> lk(_mtx);
+        ++_mpc[st];
+        ++_c;
+        if (!isAllowed(st))
+            _mpszUnexpected.push_back(formatString("%s: 0x%08X", szWhat, unsigned(st)));
+    }
+    unsigned count() const
+    {
+        std::lock_guard<std::mutex> lk(_mtx);
+        return _c;
+    }
+    unsigned count(NTSTATUS st) const
+    {
+        std::lock_guard<std::mutex> lk(_mtx);
+        auto it = _mpc.find(st);
+        return it == _mpc.end() ? 0 : it->second;
+    }
+    std::vector<std::string> unexpected() const
+    {
+        std::lock_guard<std::mutex> lk(_mtx);
+        return _mpszUnexpected;
+    }
+    std::string text() const
+    {
+        std::lock_guard<std::mutex> lk(_mtx);
+        std::ostringstream os;
+        for (const auto& [st, c] : _mpc)
+            os << formatString("0x%08X", unsigned(st)) << " x" << c << "; ";
+        return os.str();
+    }
+
+private:
+    static bool isAllowed(NTSTATUS st)
+    {
+        return st == STATUS_SUCCESS || st == STATUS_CANCELLED || st == STATUS_DEVICE_NOT_CONNECTED ||
+               st == STATUS_NO_SUCH_DEVICE;  // a channel busy with the other thread's request
+    }
+
+    mutable std::mutex _mtx;
+    std::map<NTSTATUS, unsigned> _mpc;
+    std::vector<std::string> _mpszUnexpected;
+    unsigned _c = 0;
+};
+
+// One request of a random kind on the handle: a register write answered at
+// once, a wait answered by a timer step, a load answered at the board's
+// interrupt, a put, a get of whatever is queued (or an event), an echo.
+void oneRequest(HANDLE h, std::mt19937& rng, Outcomes& out)
+{
+    Bufs b;
+    uint32_t uReg = rng() % 16;
+    const char* szWhat = "";
+    ULONG uCode = IOCTL_YEK_XCH;
+    switch (rng() % 6) {
+    case 0: {
+        PioWrite w(uReg, rng());
+        b.xch(&w, sizeof w);
+        szWhat = "write";
+        break;
+    }
+    case 1: {
+        PioWait w(1 + rng() % 3);
+        b.xch(&w, sizeof w);
+        szWhat = "wait";
+        break;
+    }
+    case 2: {
+        PioRead r(uReg);
+        b.xch(&r, sizeof r);
+        szWhat = "read";
+        break;
+    }
+    case 3: {
+        PioWrite w(uReg, rng());
+        b.put(&w, sizeof w);
+        uCode = IOCTL_YEK_PUT;
+        szWhat = "put";
+        break;
+    }
+    case 4:
+        b.get();
+        uCode = IOCTL_YEK_GET;
+        szWhat = "get";
+        break;
+    default: {
+        PioEcho e;
+        size_t cb = rng() % 200;
+        b.xch(&e, sizeof e, cb);
+        szWhat = "echo";
+        break;
+    }
+    }
+    out.add(szWhat, drvtest::ioctlInOut(h, uCode, &b.ioc, cbYekIoc));
+}
+
+// Threads that run until told to stop, and are stopped and joined on every
+// path out of the test.
+class Background {
+public:
+    ~Background() { stop(); }
+    void run(std::function<void(const std::atomic<bool>&)> f)
+    {
+        _mpt.emplace_back([this, f] { f(_fStop); });
+    }
+    void stop()
+    {
+        _fStop = true;
+        for (std::thread& t : _mpt)
+            if (t.joinable())
+                t.join();
+        _mpt.clear();
+    }
+
+private:
+    std::atomic<bool> _fStop{false};
+    std::vector<std::thread> _mpt;
+};
+
+class PciStressTest : public PciTest {
+protected:
+    const YekMod* cardModule() const override { return &drvtest::ykPio4; }
+
+    // Error lines only: thousands of requests.
+    PciStressTest() { world.setDebug(1); }
+
+    void TearDown() override
+    {
+        closeChannels();
+        PciTest::TearDown();
+    }
+
+    // Channels 0 and 1 serialise their requests; 2 and 3 take requests of
+    // two threads at once, so that one may find the channel busy.
+    void openChannels()
+    {
+        for (int i = 0; i < 4; ++i) {
+            HANDLE h = nullptr;
+            std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
+            ASSERT_EQ(kstub::io::create(sg.c_str(), &h, i >= 2 ? fOverlapped : 0), STATUS_SUCCESS) << i;
+            _mph.push_back(h);
+        }
+    }
+
+    void closeChannels()
+    {
+        for (HANDLE h : _mph)
+            EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
+        _mph.clear();
+    }
+
+    // Runs cPerThread requests on every worker: one thread on each of the
+    // first two channels, two on each of the others.
+    void runWorkers(int cPerThread, unsigned uSeed, const std::function<void()>& fBeside)
+    {
+        std::vector<std::thread> mpt;
+        for (int i = 0; i < 6; ++i) {
+            HANDLE h = _mph[i < 2 ? i : 2 + (i - 2) / 2];
+            mpt.emplace_back([this, h, cPerThread, uSeed, i] {
+                std::mt19937 rng(uSeed + static_cast<unsigned>(i));
+                for (int n = 0; n < cPerThread; ++n)
+                    oneRequest(h, rng, _out);
+            });
+        }
+        fBeside();
+        for (std::thread& t : mpt)
+            t.join();
+    }
+
+    // Waits (bounded) until the requests ended have grown by c.
+    void awaitProgress(unsigned c)
+    {
+        unsigned cFrom = _out.count();
+        waitUntil([&] { return _out.count() >= cFrom + c; });
+    }
+
+    std::vector<HANDLE> _mph;
+    Outcomes _out;
+};
+
+TEST_F(PciStressTest, RequestsTimerAndInterruptsBesideRestartsAndRemovalEachEndOnce)
+{
+    plugAndLoad();
+    openChannels();
+    ASSERT_EQ(_mph.size(), 4u);
+    Background bg;
+    // The clock: one timer step an advance.
+    bg.run([this](const std::atomic<bool>& fStop) {
+        while (!fStop)
+            k().advanceMs(100);
+    });
+    // The board: events now and then, and every interrupt its line asks for.
+    bg.run([this](const std::atomic<bool>& fStop) {
+        std::mt19937 rng(7);
+        // Interrupts keep coming while a restart or the removal disconnects.
+        while (!fStop) {
+            if (rng() % 16 == 0 && !pdev->isGone())
+                board.raiseEvent(static_cast<uint8_t>(rng()));
+            pdev->interrupt();
+        }
+    });
+    // Cancels of whatever a channel has in flight.
+    bg.run([this](const std::atomic<bool>& fStop) {
+        std::mt19937 rng(11);
+        while (!fStop) {
+            kstub::io::cancel(_mph[rng() % 4]);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+
+    // Restarts with every channel open and busy.
+    const int cRestarts = scaled(12);
+    int cStarted = 0;
+    runWorkers(scaled(400), 1, [&] {
+        for (int i = 0; i < cRestarts; ++i) {
+            awaitProgress(20);
+            EXPECT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+            NTSTATUS st = k().pnp().start(pdev->pdo());
+            EXPECT_EQ(st, STATUS_SUCCESS) << "restart " << i;
+            if (st != STATUS_SUCCESS)
+                break;
+            ++cStarted;
+        }
+    });
+    ASSERT_EQ(cStarted, cRestarts);
+    EXPECT_EQ(drvtest::pioSeen().cFactory, 1 + cRestarts);
+    // Every channel works on the newest card object.
+    for (int i = 0; i < 4; ++i) {
+        Bufs b;
+        PioWrite w(static_cast<uint32_t>(i), 0x1000u + static_cast<uint32_t>(i));
+        EXPECT_EQ(drvtest::ioctlInOut(_mph[i], IOCTL_YEK_XCH, &b.xch(&w, sizeof w), cbYekIoc), STATUS_SUCCESS) << i;
+        EXPECT_EQ(board.reg(i), 0x1000u + static_cast<uint32_t>(i));
+    }
+
+    // Surprise removal while requests run; the removal itself comes at the
+    // last close, with the timer still firing.
+    runWorkers(scaled(100), 2, [&] {
+        awaitProgress(20);
+        pdev->surpriseRemove();
+    });
+    closeChannels();
+    EXPECT_EQ(fdo(), nullptr) << "removed at the last close";
+    unsigned cTimersRemoved = drvtest::pioSeen().cTimers;
+    bg.stop();
+    EXPECT_EQ(drvtest::pioSeen().cTimers, cTimersRemoved) << "a timer step ran on past the removal";
+
+    EXPECT_TRUE(_out.unexpected().empty()) << ::testing::PrintToString(_out.unexpected());
+    EXPECT_GT(_out.count(STATUS_SUCCESS), 0u) << _out.text();
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_EQ(k().mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+    finish();
+    EXPECT_EQ(k().pool().outstanding(), 0u);
+}
+
+// A deferred call that another processor runs while the board stops: the
+// stop waits for it before the board goes on (its timer step or interrupt
+// call may be that one). The call here is the test's own, held until the
+// board has gone ahead or a moment has passed.
+struct StopCase {
+    const char* szName;
+    std::function<NTSTATUS(kstub::Kernel&, PDEVICE_OBJECT pdo)> stop;
+    const char* szAhead;  // the line of the board going ahead
+};
+
+struct HeldCall {
+    KDPC dpc;
+    std::atomic<bool> fEntered{false};
+    std::atomic<bool> fRelease{false};
+};
+
+VOID heldCall(PKDPC, PVOID pv, PVOID, PVOID)
+{
+    auto* phc = static_cast<HeldCall*>(pv);
+    phc->fEntered = true;
+    waitUntil([phc] { return phc->fRelease.load(); });
+}
+
+void PrintTo(const StopCase& c, std::ostream* pos)
+{
+    *pos << c.szName;
+}
+
+class PciStopWaitsTest : public PciTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(PciStopWaitsTest, ForADeferredCallRunningOnAnotherThread)
+{
+    plugAndLoad();
+    HeldCall hc;
+    KeInitializeDpc(&hc.dpc, heldCall, &hc);
+    size_t cAhead = log().count(GetParam().szAhead);
+    std::thread runner([&] { KeInsertQueueDpc(&hc.dpc, nullptr, nullptr); });
+    ASSERT_TRUE(waitUntil([&] { return hc.fEntered.load(); }));
+    std::atomic<NTSTATUS> st{STATUS_PENDING};
+    std::thread stopper([&] { st = GetParam().stop(k(), pdev->pdo()); });
+    // A board that does not wait goes ahead at once.
+    bool fAhead = false;
+    for (int i = 0; i < 100 && !fAhead; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        fAhead = log().count(GetParam().szAhead) > cAhead;
+    }
+    hc.fRelease = true;
+    stopper.join();
+    runner.join();
+    EXPECT_FALSE(fAhead) << "the board went ahead while a deferred call ran";
+    EXPECT_EQ(st.load(), STATUS_SUCCESS);
+    EXPECT_GT(log().count(GetParam().szAhead), cAhead);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PciStopWaitsTest,
+    ::testing::Values(
+        StopCase{"Removal", [](kstub::Kernel& k, PDEVICE_OBJECT pdo) { return k.pnp().remove(pdo); },
+                 "kqir0: dtCardBus"},
+        StopCase{"Restart",
+                 [](kstub::Kernel& k, PDEVICE_OBJECT pdo) {
+                     NTSTATUS st = k.pnp().stop(pdo);
+                     return NT_SUCCESS(st) ? k.pnp().start(pdo) : st;
+                 },
+                 "kqir0: Yek: new card"}),
+    [](const ::testing::TestParamInfo<StopCase>& i) { return std::string(i.param.szName); });
+
+// A request that would wait, cancelled once as soon as the dispatch has
+// taken it: the cancel comes before or after its cancel routine is set, and
+// either way the request ends cancelled.
+TEST_F(PciStressTest, CancelRacingTheStartOfAWaitingRequestEndsItCancelled)
+{
+    plugAndLoad();
+    HANDLE h = openOk("\\pio\\1");
+    ChanBus& cb = card()->_mpChan[1];
+    const int cRounds = scaled(300);
+    for (int i = 0; i < cRounds; ++i) {
+        Bufs b;
+        b.get();
+        AsyncIoctl g(h, IOCTL_YEK_GET, &b.ioc);
+        // A busy wait: the dispatch takes a few microseconds to the start.
+        auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!__atomic_load_n(&cb._pIrp, __ATOMIC_ACQUIRE) && std::chrono::steady_clock::now() < tEnd) {
+        }
+        ASSERT_NE(__atomic_load_n(&cb._pIrp, __ATOMIC_ACQUIRE), nullptr) << i;
+        ASSERT_EQ(kstub::io::cancel(h), STATUS_SUCCESS);
+        NTSTATUS st = g.result();
+        if (st == STATUS_PENDING) {
+            ADD_FAILURE() << "round " << i << ": the cancelled request still waits";
+            kstub::io::cancel(h);
+            g.result();
+            break;
+        }
+        ASSERT_EQ(st, STATUS_CANCELLED) << i;
+    }
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+}
+
+}  // namespace
