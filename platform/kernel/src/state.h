@@ -69,7 +69,8 @@ struct DevNode {
     kstub::PdoProps props;
     kstub::BusDevice* pbus = nullptr;
     PDEVICE_OBJECT pdo = nullptr;
-    kstub::DevState state = kstub::DevState::Present;
+    // Read by the I/O manager beside plug and play.
+    std::atomic<kstub::DevState> state{kstub::DevState::Present};
     struct DriverRec* pdriver = nullptr;
     NTSTATUS stStart = STATUS_SUCCESS;
     bool fPendStart = false;
