@@ -34,16 +34,11 @@ int scaled(int n)
     return d > 1 ? (n + d - 1) / d : n;
 }
 
-// A generous bound for what another thread is to do; the loop ends early
+// A generous bound for what another thread is to do; the wait ends early
 // when the condition holds.
 bool waitUntil(const std::function<bool()>& f)
 {
-    for (int i = 0; i < 20000; ++i) {
-        if (f())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return f();
+    return drvtest::eventually(f, 20000);
 }
 
 // What the requests ended with, and those that ended otherwise than a

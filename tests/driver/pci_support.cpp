@@ -28,9 +28,9 @@ NTSTATUS AsyncIoctl::result()
     return _st.load();
 }
 
-bool eventually(const std::function<bool()>& f)
+bool eventually(const std::function<bool()>& f, int cMsBound)
 {
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < cMsBound; ++i) {
         if (f())
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

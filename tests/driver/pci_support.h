@@ -39,8 +39,8 @@ private:
     std::thread _t;
 };
 
-// Polls the condition for up to two seconds.
-bool eventually(const std::function<bool()>& f);
+// Polls the condition for up to cMsBound milliseconds (two seconds).
+bool eventually(const std::function<bool()>& f, int cMsBound = 2000);
 
 class PciTest : public ::testing::Test {
 protected:
