@@ -13,19 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
 #include "kv_kernel.h"
 #include "test_driver.h"
 
 namespace {
 
-// Polls f until it holds or a generous bound passes; returns f().
-bool eventually(const std::function<bool()>& f)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!f() && std::chrono::steady_clock::now() < end)
-        std::this_thread::yield();
-    return f();
-}
+using kvtest::eventually;
 
 // The callers' threads of a test, ended on every path: at the end of the
 // scope the requests they left blocked in the test driver are released

@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "eventually.h"
 #include "fwgen.h"
 #include "kv_usbbus.h"
 #include "sim/sim_boards.h"
@@ -107,8 +108,7 @@ TEST_F(BoardOnBus, HeldAnswerKeepsTheBulkInWaitingUntilTheBoardLetsGo)
     ULONG cb = 0;
     NTSTATUS st = STATUS_PENDING;
     std::thread t([&] { st = bulk(4, data, sizeof data, 3, &cb); });
-    while (pd->pendingIn() == 0)
-        std::this_thread::yield();
+    EXPECT_TRUE(kvtest::eventually([&] { return pd->pendingIn() != 0; }));
     EXPECT_EQ(st, STATUS_PENDING);
     board->holdAnswers(false);  // the board notifies the bus
     t.join();
@@ -123,8 +123,7 @@ TEST_F(BoardOnBus, IdleBoardNeverAnswersAndRemovalEndsTheWait)
     uint8_t data[512];
     NTSTATUS st = STATUS_PENDING;
     std::thread t([&] { st = bulk(4, data, sizeof data, 3, nullptr); });
-    while (pd->pendingIn() == 0)
-        std::this_thread::yield();
+    EXPECT_TRUE(kvtest::eventually([&] { return pd->pendingIn() != 0; }));
     bus.unplug(*pd);
     t.join();
     EXPECT_EQ(st, STATUS_DEVICE_NOT_CONNECTED);

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "eventually.h"
 #include "fake_usb_device.h"
 #include "kv_usbbus.h"
 #include "submit_urb.h"
@@ -270,8 +271,7 @@ TEST_F(UsbBusTest, BulkInWaitsUntilTheModelHasData)
     ULONG cb = 0;
     NTSTATUS st = STATUS_PENDING;
     std::thread t([&] { st = bulk(in, buf, sizeof buf, USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK, &cb); });
-    while (pd->pendingIn() == 0)
-        std::this_thread::yield();
+    EXPECT_TRUE(kvtest::eventually([&] { return pd->pendingIn() != 0; }));
     EXPECT_EQ(st, STATUS_PENDING);
     dev.push(0, {1, 2, 3});
     t.join();
@@ -295,8 +295,7 @@ TEST_F(UsbBusTest, WaitingInIsAnsweredAfterALaterCallIntoTheModel)
     ULONG cb = 0;
     NTSTATUS st = STATUS_PENDING;
     std::thread t([&] { st = bulk(in, buf, sizeof buf, 3, &cb); });
-    while (pd->pendingIn() == 0)
-        std::this_thread::yield();
+    EXPECT_TRUE(kvtest::eventually([&] { return pd->pendingIn() != 0; }));
     UCHAR msg[2] = {0x0C, 0x00};
     EXPECT_EQ(bulk(out, msg, 2, 0, nullptr), STATUS_SUCCESS);
     t.join();
@@ -336,8 +335,7 @@ TEST_F(UsbBusTest, SurpriseRemovalFailsTheWaitingInAndEveryLaterRequest)
     UCHAR buf[64];
     NTSTATUS st = STATUS_PENDING;
     std::thread t([&] { st = bulk(in, buf, 64, 3, nullptr); });
-    while (pd->pendingIn() == 0)
-        std::this_thread::yield();
+    EXPECT_TRUE(kvtest::eventually([&] { return pd->pendingIn() != 0; }));
     pd->surpriseRemove();
     t.join();
     EXPECT_EQ(st, STATUS_DEVICE_NOT_CONNECTED);
@@ -394,8 +392,7 @@ TEST_F(UsbBusTest, WhatTheLogKeepsChangesNoAnswer)
         NTSTATUS st = STATUS_PENDING;
         ULONG cbIn = 0;
         std::thread t([&] { st = bulk(in, buf, sizeof buf, 3, &cbIn); });
-        while (pd->pendingIn() == 0)
-            std::this_thread::yield();
+        EXPECT_TRUE(kvtest::eventually([&] { return pd->pendingIn() != 0; }));
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(bulk(out, ctrl, 1, 0, &cb), STATUS_SUCCESS);
         dev.push(0, {4, 5, 6, 7});
