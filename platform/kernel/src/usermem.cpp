@@ -230,32 +230,34 @@ bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite)
     return true;
 }
 
-bool copyFromUser(void* dst, const void* src, std::size_t cb)
+namespace {
+
+// Moves cb bytes between the user side and this side, in the direction
+// fToUser says; false when any byte could not be moved.
+bool copyUser(bool fToUser, void* user, void* local, std::size_t cb)
 {
     if (cb == 0)
         return true;
     if (!vmUsable()) {
-        uintptr_t lo = reinterpret_cast<uintptr_t>(src);
-        if (lo + cb < lo || !mappedInProcess(lo, lo + cb, false))
+        uintptr_t lo = reinterpret_cast<uintptr_t>(user);
+        if (lo + cb < lo || !mappedInProcess(lo, lo + cb, fToUser))
             return false;
-        std::memcpy(dst, src, cb);
+        std::memcpy(fToUser ? user : local, fToUser ? local : user, cb);
         return true;
     }
-    return vmCopy(false, const_cast<void*>(src), dst, cb);
+    return vmCopy(fToUser, user, local, cb);
+}
+
+}  // namespace
+
+bool copyFromUser(void* dst, const void* src, std::size_t cb)
+{
+    return copyUser(false, const_cast<void*>(src), dst, cb);
 }
 
 bool copyToUser(void* dst, const void* src, std::size_t cb)
 {
-    if (cb == 0)
-        return true;
-    if (!vmUsable()) {
-        uintptr_t lo = reinterpret_cast<uintptr_t>(dst);
-        if (lo + cb < lo || !mappedInProcess(lo, lo + cb, true))
-            return false;
-        std::memcpy(dst, src, cb);
-        return true;
-    }
-    return vmCopy(true, dst, const_cast<void*>(src), cb);
+    return copyUser(true, dst, const_cast<void*>(src), cb);
 }
 
 }  // namespace kstub::detail
