@@ -124,8 +124,7 @@ UsbXfer EzUsbBoard::vendorOut(uint8_t bRequest, uint16_t wValue, uint16_t, const
     if (bRequest != bRequestFirmware || (cb > 0 && !pData) || wValue + cb > cbMemory)
         return UsbXfer::Stall;
     std::vector<uint8_t> mpb(pData, pData + cb);
-    if (_mpVendor.capacity() > 0)
-        _mpVendor.push_back(VendorWrite{wValue, mpb, _fCpuHeld});
+    _mpVendor.push_back(VendorWrite{wValue, mpb, _fCpuHeld});
     if (cb > 0)
         std::memcpy(&_mpbMem[wValue], pData, cb);
     if (wValue <= addrCpuControl && addrCpuControl < wValue + cb) {
@@ -255,12 +254,12 @@ void EzUsbBoard::releaseCpu()
     } else if (_sgImage == "qir_firmware") {
         _eProg = ProgramKind::Operating;
         _pqir = std::make_shared<QirProgram>(_mpbIdentity, &_hix);
-        _pqir->setLogCapacity(_cLog);
+        _pqir->setLogCapacity(_mpReq.capacity());
         _pprog = _pqir.get();
     } else {
         _eProg = ProgramKind::Operating;
         _psio = std::make_shared<SioProgram>(_mpbIdentity, &_sioBench);
-        _psio->setLogCapacity(_cLog);
+        _psio->setLogCapacity(_mpReq.capacity());
         _pprog = _psio.get();
     }
 }
@@ -291,12 +290,10 @@ std::vector<Fault> EzUsbBoard::takeFaults(int iChan, int eType, const std::funct
 
 void EzUsbBoard::process(int iChan, const std::vector<uint8_t>& mpbCtrl, const std::vector<uint8_t>& mpbData)
 {
-    if (_mpReq.capacity() > 0) {
-        RequestRecord& rec = _mpReq.pushSlot();  // a full log reuses the slot's storage
-        rec._iChan = iChan;
-        rec._mpbCtrl.assign(mpbCtrl.begin(), mpbCtrl.end());
-        rec._mpbData.assign(mpbData.begin(), mpbData.end());
-    }
+    RequestRecord& rec = _mpReq.pushSlot();  // a full log reuses the slot's storage
+    rec._iChan = iChan;
+    rec._mpbCtrl.assign(mpbCtrl.begin(), mpbCtrl.end());
+    rec._mpbData.assign(mpbData.begin(), mpbData.end());
     int eType = mpbCtrl.empty() ? -1 : mpbCtrl[0];
     if (!takeFaults(iChan, eType, [](const Fault& f) {
              return f._eKind == FaultKind::Unplug && f._uValue != 0;
@@ -419,13 +416,13 @@ uint8_t EzUsbBoard::memory(uint16_t addr) const
 std::vector<VendorWrite> EzUsbBoard::vendorWrites() const
 {
     Lock lk(_mx);
-    return _mpVendor;
+    return _mpVendor.toVector();
 }
 
 std::vector<Download> EzUsbBoard::downloads() const
 {
     Lock lk(_mx);
-    return _mpDownload;
+    return _mpDownload.toVector();
 }
 
 uint8_t EzUsbBoard::configurationValue() const
@@ -605,13 +602,13 @@ void EzUsbBoard::overrideConfigurationDescriptor(std::vector<uint8_t> mpb)
 std::vector<RequestRecord> EzUsbBoard::requests() const
 {
     Lock lk(_mx);
-    return _mpReq;
+    return _mpReq.toVector();
 }
 
 std::vector<ProtocolError> EzUsbBoard::protocolErrors() const
 {
     Lock lk(_mx);
-    return _mpErr;
+    return _mpErr.kept();
 }
 
 std::size_t EzUsbBoard::cProtocolErrors() const
@@ -623,7 +620,6 @@ std::size_t EzUsbBoard::cProtocolErrors() const
 void EzUsbBoard::setLogCapacity(std::size_t n)
 {
     Lock lk(_mx);
-    _cLog = n;
     _mpVendor.setCapacity(n);
     _mpDownload.setCapacity(n);
     _mpReq.setCapacity(n);

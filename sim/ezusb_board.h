@@ -207,7 +207,6 @@ private:
     ProgramKind _eProg = ProgramKind::None;
     std::string _sgImage;
     std::vector<std::pair<uint16_t, std::vector<uint8_t>>> _mpwrDownload;
-    std::size_t _cLog = kvring::kDefaultCapacity;
     kvring::Ring<VendorWrite> _mpVendor{kvring::kDefaultCapacity};
     kvring::Ring<Download> _mpDownload{kvring::kDefaultCapacity};
     uint8_t _bConfig = 0, _bAlt = 0;

@@ -162,7 +162,7 @@ bool S5920Board::isLineAsserted() const
 std::vector<std::pair<uint32_t, uint8_t>> S5920Board::operationWrites() const
 {
     std::lock_guard<std::mutex> lk(_mtx);
-    return _mpOpWrites;
+    return _mpOpWrites.toVector();
 }
 
 unsigned S5920Board::cStores() const

@@ -45,8 +45,8 @@ public:
     uint32_t reg(int iPort) const { return _mpuReg[iPort & 0xFF]; }
     void setReg(int iPort, uint32_t u) { _mpuReg[iPort & 0xFF] = u; }
     // The last register accesses (kvring::kDefaultCapacity unless set), oldest first.
-    std::vector<PortAccess> writes() const { return _mpWrite; }
-    std::vector<PortAccess> reads() const { return _mpRead; }
+    std::vector<PortAccess> writes() const { return _mpWrite.toVector(); }
+    std::vector<PortAccess> reads() const { return _mpRead.toVector(); }
     void setLogCapacity(std::size_t n);
     std::vector<PortAccess> writesTo(int iPort) const;
 

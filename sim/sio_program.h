@@ -42,9 +42,9 @@ public:
     uint16_t outputs() const { return _mpuPort[0]; }
     uint16_t port(int iPort) const { return _mpuPort[iPort & 0xFF]; }
     // The last accesses and syncs (kvring::kDefaultCapacity unless set), oldest first.
-    std::vector<PortAccess> writes() const { return _mpWrite; }
-    std::vector<PortAccess> reads() const { return _mpRead; }
-    std::vector<uint32_t> syncs() const { return _mpSync; }
+    std::vector<PortAccess> writes() const { return _mpWrite.toVector(); }
+    std::vector<PortAccess> reads() const { return _mpRead.toVector(); }
+    std::vector<uint32_t> syncs() const { return _mpSync.toVector(); }
     void setLogCapacity(std::size_t n);
 
 private:

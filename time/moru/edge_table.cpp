@@ -4,11 +4,9 @@ namespace KVdepMoru100 {
 
 namespace {
 
-constexpr int32_t iFiller = -1515870811;  // bytes 0xA5
-
 constexpr EdgeList risingEdges(bool fHighBefore, unsigned f0)
 {
-    EdgeList el{{iFiller, iFiller, iFiller, iFiller, iFiller, iFiller}, 0, 0};
+    EdgeList el{{iEdgeFiller, iEdgeFiller, iEdgeFiller, iEdgeFiller, iEdgeFiller, iEdgeFiller}, 0, 0};
     bool fPrev = fHighBefore;
     for (int p = 0; p < 12; ++p) {
         bool fCur = (f0 >> (11 - p)) & 1;

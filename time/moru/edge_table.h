@@ -9,8 +9,11 @@
 
 namespace KVdepMoru100 {
 
-// One edge list in the layout of Fracts: six entries, unused ones of bytes
-// 0xA5, and the count.
+// What an unused entry of an edge list holds: bytes 0xA5.
+constexpr int32_t iEdgeFiller = -1515870811;
+
+// One edge list in the layout of Fracts: six entries, unused ones
+// iEdgeFiller, and the count.
 struct EdgeList {
     int32_t _mpFracts[6];
     int32_t _c;

@@ -60,16 +60,6 @@ std::ostream& Fracts::print(std::ostream& os, int fCarry, int f0)
     return os;
 }
 
-namespace {
-
-int carryOf(const char* mpch) { return static_cast<unsigned char>(mpch[4]) & 7; }
-int patternOf(const char* mpch)
-{
-    return (static_cast<unsigned char>(mpch[3]) & 0x0F) << 8 | static_cast<unsigned char>(mpch[2]);
-}
-
-}  // namespace
-
 void ScanLine::trace()
 {
     std::ostream& o = os();

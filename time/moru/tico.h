@@ -51,7 +51,7 @@ MORU_API bool fitsTicks(const KVdepYek100::Time& ti);
 class MORU_API Fracts {
 public:
     static constexpr int ccFracts = 6;
-    static constexpr int32_t iInvalid = -1515870811;  // an entry of bytes 0xA5
+    static constexpr int32_t iInvalid = iEdgeFiller;  // an entry of bytes 0xA5
 
     // Copies the pattern's list from the table; fModeFilt has no effect.
     Fracts(int fCarry, int f0, int fEdgeRise, int fModeFilt)
@@ -82,7 +82,7 @@ public:
 
     // With a trace stream, writes the line's trace (no line end).
     ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos)
-        : Fracts(mpch[4] & 7, le<uint16_t>(mpch + 2) & 0xFFF, fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
+        : Fracts(carryOf(mpch), patternOf(mpch), fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
     {
         if (isDebug())
             trace();
@@ -106,6 +106,9 @@ public:
 
 private:
     unsigned b(int i) const { return static_cast<unsigned char>(_mpch[i]); }
+    // The line's three carry bits and its 12-bit tap pattern.
+    static int carryOf(const char* mpch) { return mpch[4] & 7; }
+    static int patternOf(const char* mpch) { return le<uint16_t>(mpch + 2) & 0xFFF; }
     // A little-endian word of the line, read with one load where the host
     // is little-endian.
     template <typename U>

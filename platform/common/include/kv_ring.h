@@ -110,7 +110,6 @@ public:
             r.push_back((*this)[i]);
         return r;
     }
-    operator std::vector<T>() const { return toVector(); }
 
     class const_iterator {
     public:
@@ -169,7 +168,6 @@ public:
         _total = 0;
     }
     const std::vector<T>& kept() const { return _kept; }
-    operator std::vector<T>() const { return _kept; }
 
 private:
     std::size_t _limit;

@@ -516,7 +516,7 @@ void Ports::map(uint16_t base, uint16_t count, ReadFn read, WriteFn write)
 std::vector<PortAccess> Ports::log() const
 {
     std::lock_guard<std::mutex> lk(_s.portMtx);
-    return _s.portLog;
+    return _s.portLog.toVector();
 }
 
 void Ports::clearLog()

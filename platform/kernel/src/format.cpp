@@ -50,16 +50,24 @@ struct Spec {
 
 enum class Size { Default, Char, Short, Long32, Long64, Ptr, Wide, Narrow, LongDouble };
 
-void putText(Out& o, const Spec& sp, const char* s, std::size_t len)
+// len characters of a text, cut at the precision and padded to the width;
+// emit(n) writes the first n.
+template <typename Emit>
+void putPadded(Out& o, const Spec& sp, std::size_t len, Emit emit)
 {
     if (sp.prec >= 0 && std::size_t(sp.prec) < len)
         len = std::size_t(sp.prec);
     int padn = sp.width > int(len) ? sp.width - int(len) : 0;
     if (!sp.fLeft)
         o.pad(' ', padn);
-    o.append(s, len);
+    emit(len);
     if (sp.fLeft)
         o.pad(' ', padn);
+}
+
+void putText(Out& o, const Spec& sp, const char* s, std::size_t len)
+{
+    putPadded(o, sp, len, [&](std::size_t n) { o.append(s, n); });
 }
 
 // A terminated string; with a precision no further than it reaches.
@@ -80,33 +88,31 @@ void putWide(Out& o, const Spec& sp, const WCHAR* pw, std::size_t cch, bool fBou
     else
         while (pw[len] != 0)
             ++len;
-    if (sp.prec >= 0 && std::size_t(sp.prec) < len)
-        len = std::size_t(sp.prec);
-    int padn = sp.width > int(len) ? sp.width - int(len) : 0;
-    if (!sp.fLeft)
-        o.pad(' ', padn);
-    for (std::size_t i = 0; i < len; ++i)
-        o.put(narrowed(pw[i]));
-    if (sp.fLeft)
-        o.pad(' ', padn);
+    putPadded(o, sp, len, [&](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            o.put(narrowed(pw[i]));
+    });
 }
 
 void putNumber(Out& o, Spec sp, uint64_t mag, bool fNeg, unsigned base, bool fUpper, bool fSigned)
 {
+    // The digits fill the buffer from its end, most significant first.
     char digits[32];
-    int nd = 0;
+    char* const pEnd = digits + sizeof digits;
+    char* pd = pEnd;
     const char* set = fUpper ? "0123456789ABCDEF" : "0123456789abcdef";
     // Constant bases: shifts, or a division the compiler turns into a multiply.
     if (base == 16) {
         for (; mag; mag >>= 4)
-            digits[nd++] = set[mag & 15];
+            *--pd = set[mag & 15];
     } else if (base == 8) {
         for (; mag; mag >>= 3)
-            digits[nd++] = set[mag & 7];
+            *--pd = set[mag & 7];
     } else {
         for (; mag; mag /= 10)
-            digits[nd++] = char('0' + mag % 10);
+            *--pd = char('0' + mag % 10);
     }
+    int nd = int(pEnd - pd);
     int cZero = 0;
     if (sp.prec >= 0) {
         if (sp.prec > nd)
@@ -142,10 +148,7 @@ void putNumber(Out& o, Spec sp, uint64_t mag, bool fNeg, unsigned base, bool fUp
     if (!sp.fLeft && sp.fZero)
         o.pad('0', padn);
     o.pad('0', cZero);
-    char forward[32];
-    for (int i = 0; i < nd; ++i)
-        forward[i] = digits[nd - 1 - i];
-    o.append(forward, std::size_t(nd));
+    o.append(pd, std::size_t(nd));
     if (sp.fLeft)
         o.pad(' ', padn);
 }
@@ -412,10 +415,7 @@ void logRecord(const char* text)
     bool fEcho = !ps;
     if (ps) {
         std::lock_guard<std::mutex> lk(ps->logMtx);
-        if (ps->records.capacity() > 0)
-            ps->records.pushSlot().assign(text);
-        else
-            ps->records.pushSlot();  // counted only
+        ps->records.pushSlot().assign(text);
         fEcho = ps->fEcho;
     }
     if (fEcho) {

@@ -12,12 +12,11 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <mutex>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "state.h"
 
