@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "eventually.h"
 #include "kv_kernel.h"
 
 namespace {
@@ -14,9 +15,7 @@ namespace {
 // Waits (bounded) for the flag; false when it did not come.
 bool waitFor(const std::atomic<bool>& f)
 {
-    for (int i = 0; i < 10000 && !f.load(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return f.load();
+    return kvtest::eventually([&] { return f.load(); });
 }
 
 struct Gate {

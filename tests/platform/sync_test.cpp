@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
 #include "kv_clock.h"
 #include "kv_kernel.h"
 
@@ -279,16 +280,6 @@ BOOLEAN heldIsr(PKINTERRUPT, PVOID ctx)
     return TRUE;
 }
 
-// Spins until f holds or a generous bound passes; returns f().
-template <typename F>
-bool waitFor(F f)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!f() && std::chrono::steady_clock::now() < end)
-        std::this_thread::yield();
-    return f();
-}
-
 TEST(PlatformInterrupt, DisconnectWaitsForTheServiceRoutineThatRuns)
 {
     kstub::Kernel k;
@@ -307,7 +298,7 @@ TEST(PlatformInterrupt, DisconnectWaitsForTheServiceRoutineThatRuns)
         h.fDisconnected = true;
     });
     EXPECT_TRUE(fEntered);
-    EXPECT_TRUE(waitFor([&] { return h.fDisconnecting.load(); }));
+    EXPECT_TRUE(kvtest::eventually([&] { return h.fDisconnecting.load(); }));
     // Room for a disconnect that does not wait to return before the routine ends.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     {
@@ -361,7 +352,7 @@ TEST(PlatformInterrupt, InterruptsRaisedWhileDisconnectingAreDropped)
             ++cNotConnected;
             continue;
         }
-        if (!waitFor([&] { return pc->cIsr.load() > 0; }))
+        if (!kvtest::eventually([&] { return pc->cIsr.load() > 0; }))
             ++cNeverRaised;
         IoDisconnectInterrupt(pi);
         pc->fDisconnected = true;
