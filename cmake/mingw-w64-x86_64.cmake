@@ -8,7 +8,6 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(KV_MINGW_TRIPLET x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${KV_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KV_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${KV_MINGW_TRIPLET}-windres)
 
 # Libraries and headers come from the toolchain's tree only; programs (the
 # build's own generators) from this machine.
