@@ -4,6 +4,9 @@
 set -eu
 pkgs="cmake make g++ binutils libgtest-dev libgmock-dev googletest libbenchmark-dev"
 missing=""
+# The Windows x64 cross compiler of the DLL build, with its headers, import
+# libraries and binutils.
+pkgs="$pkgs g++-mingw-w64-x86-64-posix"
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done

@@ -8,6 +8,13 @@
 
 #include "kvexport.h"
 
+// The platform's error header defines E_FAIL as an HRESULT, which the system
+// never uses: the state below takes the name back (kvwindows.h does the same
+// for units that include windows.h after this header).
+#ifdef E_FAIL
+#undef E_FAIL
+#endif
+
 class FEXROL_API Failable {
 public:
     enum StatE : uint32_t { E_OK = 0, E_FAIL = 1, E_BAD = 2, E_NEXT = 4 };

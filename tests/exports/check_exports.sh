@@ -1,20 +1,38 @@
 #!/bin/sh
 # Checks that a deliverable exports exactly its API.
 # usage: check_exports.sh <shared-object> <pattern-file>
+#        check_exports.sh --pe <dll> <pattern-file>
 # The pattern file holds one extended regular expression a line (blank lines and
 # lines starting with # are skipped), matched against whole demangled names.
 # Every defined dynamic symbol, whatever its kind (functions and data, global,
 # weak or unique, the standard library's instantiations included), must match
 # a pattern and every pattern must match a symbol. Only the sanitizers' symbols
 # and the loader's own symbols are skipped.
+# With --pe the names are those of a Windows DLL's export table, read with
+# $OBJDUMP (objdump) and demangled with $CXXFILT (c++filt); a pattern after a
+# line "#elf-only" names what only the shared object exports, and is skipped.
 set -eu
+fPe=0
+if [ "$1" = "--pe" ]; then
+  fPe=1
+  shift
+fi
 lib=$1
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-grep -Ev '^[[:space:]]*(#|$)' "$2" > "$tmp/patterns"
-nm -D --defined-only -C "$lib" > "$tmp/nm"
-sed -E 's/^[0-9a-f]* *[A-Za-z] //' "$tmp/nm" |
-  grep -Ev '^(_init|_fini|_edata|_end|__bss_start)$|^__(odr_)?asan|^__ubsan|^__sanitizer' > "$tmp/syms" || true
+awk -v fPe=$fPe '
+  /^[[:space:]]*#elf-only[[:space:]]*$/ { fSkip = fPe; next }
+  /^[[:space:]]*(#|$)/ { next }
+  { if (!fSkip) print; fSkip = 0 }' "$2" > "$tmp/patterns"
+if [ $fPe -eq 1 ]; then
+  "${OBJDUMP:-objdump}" -p "$lib" > "$tmp/pe"
+  sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' "$tmp/pe" |
+    "${CXXFILT:-c++filt}" -i > "$tmp/syms"
+else
+  nm -D --defined-only -C "$lib" > "$tmp/nm"
+  sed -E 's/^[0-9a-f]* *[A-Za-z] //' "$tmp/nm" |
+    grep -Ev '^(_init|_fini|_edata|_end|__bss_start)$|^__(odr_)?asan|^__ubsan|^__sanitizer' > "$tmp/syms" || true
+fi
 fail=0
 if grep -Exv -f "$tmp/patterns" "$tmp/syms" > "$tmp/extra"; then
   sed 's/^/unexpected export: /' "$tmp/extra"

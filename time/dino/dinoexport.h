@@ -7,5 +7,5 @@
 #ifdef DINO_EXPORTS
 #define DINO_API KV_EXPORT
 #else
-#define DINO_API
+#define DINO_API KV_IMPORT
 #endif

@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include <conio.h>
-#include <windows.h>
 
+#include "kvwindows.h"
 #include "pulsemanager.h"
 #include "qir.h"
 #include "stdapihix.h"

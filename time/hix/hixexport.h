@@ -7,5 +7,5 @@
 #ifdef HIX_EXPORTS
 #define HIX_API KV_EXPORT
 #else
-#define HIX_API
+#define HIX_API KV_IMPORT
 #endif

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include <windows.h>
+#include "kvwindows.h"
 
 LogbufDm::LogbufDm(std::streambuf* psbDown, int cLines) : Logbuf(psbDown, cLines) {}
 

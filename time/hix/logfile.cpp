@@ -4,7 +4,7 @@
 #include <fstream>
 #include <vector>
 
-#include <windows.h>
+#include "kvwindows.h"
 
 namespace {
 

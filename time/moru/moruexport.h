@@ -7,5 +7,5 @@
 #ifdef MORU_EXPORTS
 #define MORU_API KV_EXPORT
 #else
-#define MORU_API
+#define MORU_API KV_IMPORT
 #endif

@@ -7,5 +7,5 @@
 #ifdef PYL_EXPORTS
 #define PYL_API KV_EXPORT
 #else
-#define PYL_API
+#define PYL_API KV_IMPORT
 #endif

@@ -5,9 +5,8 @@
 // small table, chosen by a text "mode:argument" ("kernel:\\.\ZEDOZ_EVU_0").
 #pragma once
 
-#include <windows.h>
-
 #include "failable.h"
+#include "kvwindows.h"
 #include "yek_driver.h"
 #include "yekexport.h"
 

@@ -4,8 +4,7 @@
 // answered, with no time-out of its own.
 #pragma once
 
-#include <windows.h>
-
+#include "kvwindows.h"
 #include "yek_user.h"
 #include "yekexport.h"
 

@@ -3,10 +3,9 @@
 // and the same protocol check. Each caller records a failure in its own way.
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
 
+#include "kvwindows.h"
 #include "yek_devif.h"
 
 namespace KVdepYek100 {

@@ -2,8 +2,9 @@
 #include "yek_call.h"
 
 #include <cstdlib>
+// _strdup (here the Win32 stand-in declares it with its windows.h)
+#include <string.h>
 
-#include "kv_crt.h"
 #include "yek_drvchan.h"
 
 namespace KVdepYek100 {

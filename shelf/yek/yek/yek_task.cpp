@@ -1,11 +1,10 @@
 // The task engine: tasks, step machines and the loop that runs them.
 #include "yek_task.h"
 
-#include <windows.h>
-
 #include <iostream>
 
 #include "fexassert.h"
+#include "kvwindows.h"
 
 namespace KVdepYek100 {
 

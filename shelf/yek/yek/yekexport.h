@@ -7,5 +7,5 @@
 #ifdef YEK_EXPORTS
 #define YEK_API KV_EXPORT
 #else
-#define YEK_API
+#define YEK_API KV_IMPORT
 #endif

@@ -7,5 +7,5 @@
 #ifdef YEKC_EXPORTS
 #define YEKC_API KV_EXPORT
 #else
-#define YEKC_API
+#define YEKC_API KV_IMPORT
 #endif

@@ -7,5 +7,5 @@
 #ifdef QIR_EXPORTS
 #define QIR_API KV_EXPORT
 #else
-#define QIR_API
+#define QIR_API KV_IMPORT
 #endif

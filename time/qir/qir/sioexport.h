@@ -7,5 +7,5 @@
 #ifdef SIO_EXPORTS
 #define SIO_API KV_EXPORT
 #else
-#define SIO_API
+#define SIO_API KV_IMPORT
 #endif

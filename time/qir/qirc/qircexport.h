@@ -7,5 +7,5 @@
 #ifdef QIRC_EXPORTS
 #define QIRC_API KV_EXPORT
 #else
-#define QIRC_API
+#define QIRC_API KV_IMPORT
 #endif

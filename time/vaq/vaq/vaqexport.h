@@ -7,5 +7,5 @@
 #ifdef VAQ_EXPORTS
 #define VAQ_API KV_EXPORT
 #else
-#define VAQ_API
+#define VAQ_API KV_IMPORT
 #endif

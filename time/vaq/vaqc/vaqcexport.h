@@ -7,5 +7,5 @@
 #ifdef VAQC_EXPORTS
 #define VAQC_API KV_EXPORT
 #else
-#define VAQC_API
+#define VAQC_API KV_IMPORT
 #endif
