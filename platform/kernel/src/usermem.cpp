@@ -105,6 +105,24 @@ bool insideMappings(uintptr_t lo, uintptr_t hi)
     return true;
 }
 
+// True when every page of [lo, hi) can be written, found without writing:
+// the kernel makes the pages writable as a write would (MADV_POPULATE_WRITE)
+// and writes nothing. Where it cannot say (older kernels, and pages without
+// write access: EINVAL), the map decides.
+bool writableInProcess(uintptr_t lo, uintptr_t hi)
+{
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;
+#endif
+    void* start = reinterpret_cast<void*>(lo & ~uintptr_t(PAGE_SIZE - 1));
+    std::size_t cb = hi - reinterpret_cast<uintptr_t>(start);
+    int r;
+    do
+        r = ::madvise(start, cb, MADV_POPULATE_WRITE);
+    while (r != 0 && (errno == EAGAIN || errno == EINTR));
+    return r == 0 || (errno == EINVAL && mappedInProcess(lo, hi, true));
+}
+
 // One memory call over n pieces; the count of bytes moved, or -1 with errno.
 ssize_t vmCall(bool fWrite, iovec* local, iovec* remote, unsigned long n)
 {
@@ -303,8 +321,8 @@ bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite)
     if (!vmUsable())
         return mappedInProcess(lo, hi, fWrite);
     // One byte of the range in each of its pages is read: its first byte,
-    // then the first byte of every later page. Write access is the map's to
-    // tell: a write of any kind could undo another thread's.
+    // then the first byte of every later page. Write access is found without
+    // writing: a write of any kind could undo another thread's.
     constexpr unsigned long kBatch = 64;
     char bytes[kBatch];
     iovec local[kBatch], remote[kBatch];
@@ -323,7 +341,7 @@ bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite)
         if (pos == 0)
             break;
     }
-    return !fWrite || mappedInProcess(lo, hi, true);
+    return !fWrite || writableInProcess(lo, hi);
 }
 
 namespace {
