@@ -206,6 +206,19 @@ void faultOfItsOwn(int)
     *reinterpret_cast<volatile char*>(g_pBad) = 1;
 }
 
+// A SIGBUS for pfn, sent while the thread blocks it: it waits for the next
+// probe (the first one installs the guard, after pfn).
+void pendBusFor(void (*pfn)(int))
+{
+    struct sigaction sa {};
+    sa.sa_handler = pfn;
+    sigaction(SIGBUS, &sa, nullptr);
+    g_pBad = faultingPage(SIGSEGV);
+    g_pBadBus = faultingPage(SIGBUS);
+    setMask(SIG_BLOCK, {SIGBUS});
+    raise(SIGBUS);
+}
+
 // A fault signal sent while the thread blocks it arrives when a probe lets
 // fault signals through, with the probe's guard armed: its handler runs
 // inside the probe. A probe in that handler leaves the outer probe guarded;
@@ -216,16 +229,10 @@ TEST(PlatformFaultGuardDeathTest, AHandlerThatInterruptsAProbeMayProbeButItsOwnF
         GTEST_SKIP() << "no fault guard in this build";
     EXPECT_EXIT(
         {
-            struct sigaction sa {};
-            sa.sa_handler = probeInHandler;
-            sigaction(SIGBUS, &sa, nullptr);
             kstub::Kernel k;
-            g_pBad = faultingPage(SIGSEGV);
-            g_pBadBus = faultingPage(SIGBUS);
             kvtest::Pages pg(2);
             mprotect(pg.p + PAGE_SIZE, PAGE_SIZE, PROT_NONE);
-            setMask(SIG_BLOCK, {SIGBUS});
-            raise(SIGBUS);
+            pendBusFor(probeInHandler);
             if (probe(pg.p, 2 * PAGE_SIZE, UserMode, IoReadAccess))
                 std::_Exit(kAccepted);  // the outer probe lost its guard
             if (g_cHandled != 1 || !g_fInnerRefused)
@@ -235,13 +242,8 @@ TEST(PlatformFaultGuardDeathTest, AHandlerThatInterruptsAProbeMayProbeButItsOwnF
         ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(
         {
-            struct sigaction sa {};
-            sa.sa_handler = faultOfItsOwn;
-            sigaction(SIGBUS, &sa, nullptr);
             kstub::Kernel k;
-            g_pBad = faultingPage(SIGSEGV);
-            setMask(SIG_BLOCK, {SIGBUS});
-            raise(SIGBUS);
+            pendBusFor(faultOfItsOwn);
             probe(g_good, sizeof g_good, UserMode, IoReadAccess);
             std::_Exit(g_cHandled == 1 ? kSurvived : kInHandler);
         },

@@ -50,6 +50,20 @@ private:
     std::vector<std::thread> _threads;
 };
 
+// Two fresh pages, the second read-only; unmapped at the end of the scope.
+struct WritableThenReadOnly {
+    const std::size_t cbPage = std::size_t(sysconf(_SC_PAGESIZE));
+    char* p = static_cast<char*>(
+        mmap(nullptr, 2 * cbPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    bool fOk = p != MAP_FAILED && mprotect(p + cbPage, cbPage, PROT_READ) == 0;
+    char* readOnly() const { return p + cbPage; }
+    ~WritableThenReadOnly()
+    {
+        if (p != MAP_FAILED)
+            munmap(p, 2 * cbPage);
+    }
+};
+
 struct IoTest : ::testing::Test {
     kstub::Kernel k;
     PDEVICE_OBJECT pdo = nullptr;
@@ -186,11 +200,9 @@ TEST_F(IoTest, BufferedRequestsWithBadBuffersFailBeforeTheDriver)
 {
     HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    const std::size_t cbPage = std::size_t(sysconf(_SC_PAGESIZE));
-    char* pages = static_cast<char*>(
-        mmap(nullptr, 2 * cbPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(pages, MAP_FAILED);
-    ASSERT_EQ(mprotect(pages + cbPage, cbPage, PROT_READ), 0);  // second page read-only
+    WritableThenReadOnly pages;
+    ASSERT_TRUE(pages.fOk);
+    char* readOnly = pages.readOnly();
     char* kernel = reinterpret_cast<char*>(0xFFFFF80000000000ull);
     char good[96] = {};
     struct Row {
@@ -202,8 +214,8 @@ TEST_F(IoTest, BufferedRequestsWithBadBuffersFailBeforeTheDriver)
         {"kernel address for both", kernel, kernel},
         {"kernel address in", kernel, good},
         {"kernel address out", good, kernel},
-        {"read-only out", good, pages + cbPage},
-        {"out runs into a read-only page", good, pages + cbPage - 8},
+        {"read-only out", good, readOnly},
+        {"out runs into a read-only page", good, readOnly - 8},
         {"low address in", reinterpret_cast<void*>(0x1000), good},
     };
     std::size_t cSeen = testdrv::record().seenMajors().size();
@@ -217,7 +229,7 @@ TEST_F(IoTest, BufferedRequestsWithBadBuffersFailBeforeTheDriver)
     }
     DWORD cb = 0;
     SetLastError(0);
-    EXPECT_FALSE(ReadFile(h, pages + cbPage, 16, &cb, nullptr));
+    EXPECT_FALSE(ReadFile(h, readOnly, 16, &cb, nullptr));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_NOACCESS));
     EXPECT_FALSE(ReadFile(h, kernel, 16, &cb, nullptr));
     // A read's buffer is probed for write: no buffer with a length is a bad one.
@@ -226,10 +238,8 @@ TEST_F(IoTest, BufferedRequestsWithBadBuffersFailBeforeTheDriver)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_NOACCESS));
     EXPECT_EQ(testdrv::record().seenMajors().size(), cSeen);  // none reached the driver
     // A read-only page is a good input; the answer lands in a good output.
-    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlBuffered, pages + cbPage, 16, good, sizeof good,
-                                &cb, nullptr));
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlBuffered, readOnly, 16, good, sizeof good, &cb, nullptr));
     EXPECT_STREQ(good, "pong16");
-    munmap(pages, 2 * cbPage);
     CloseHandle(h);
     EXPECT_TRUE(k.problems().empty());
 }
@@ -280,12 +290,9 @@ TEST_F(IoTest, DirectMethodControlsLockTheOutputInAnMdl)
 {
     HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    const std::size_t cbPage = std::size_t(sysconf(_SC_PAGESIZE));
-    char* pages = static_cast<char*>(
-        mmap(nullptr, 2 * cbPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(pages, MAP_FAILED);
-    char* readOnly = pages + cbPage;
-    ASSERT_EQ(mprotect(readOnly, cbPage, PROT_READ), 0);
+    WritableThenReadOnly pages;
+    ASSERT_TRUE(pages.fOk);
+    char* readOnly = pages.readOnly();
     char in[3] = {'a', 'b', 'c'};
     char out[32] = {};
     DWORD cb = 0;
@@ -312,7 +319,6 @@ TEST_F(IoTest, DirectMethodControlsLockTheOutputInAnMdl)
     // No output: no MDL.
     EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlInDirect, in, sizeof in, nullptr, 0, &cb, nullptr));
     EXPECT_EQ(seen().back().mdlVa, nullptr);
-    munmap(pages, 2 * cbPage);
     CloseHandle(h);
     EXPECT_EQ(k.mdlsOutstanding(), 0u);
     EXPECT_TRUE(k.problems().empty());
