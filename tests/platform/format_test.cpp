@@ -2,6 +2,11 @@
 // this machine's printf: 'l' is 32 bits, %ws and %S take UTF-16 text, %p is
 // 16 upper-case hex digits.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
 
 #include "kv_kernel.h"
 #include "ntstrsafe.h"
@@ -97,6 +102,90 @@ TEST(PlatformFormat, AnyBufferSizeGivesTheStartOfTheWholeText)
     // A precision reads no further than it says.
     const char unterminated[3] = {'a', 'b', 'c'};
     EXPECT_EQ(kstub::formatString("[%.3s]", unterminated), "[abc]");
+}
+
+// A precision bounds a wide text as it bounds a narrow one: here the three
+// characters end where a page that cannot be read begins.
+TEST(PlatformFormat, APrecisionReadsAWideTextNoFurther)
+{
+    auto* pages = static_cast<char*>(
+        mmap(nullptr, 2 * PAGE_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mprotect(pages + PAGE_SIZE, PAGE_SIZE, PROT_NONE), 0);
+    auto* pw = reinterpret_cast<WCHAR*>(pages + PAGE_SIZE) - 3;
+    pw[0] = u'a';
+    pw[1] = u'b';
+    pw[2] = u'c';
+    const Case cases[] = {
+        {"%.3ws", kstub::formatString("[%.3ws]", pw), "[abc]"},
+        {"%.3S", kstub::formatString("[%.3S]", pw), "[abc]"},
+        {"%.3ls", kstub::formatString("[%.3ls]", pw), "[abc]"},
+        {"%.*ws", kstub::formatString("[%.*ws]", 3, pw), "[abc]"},
+        {"%-5.2ws", kstub::formatString("[%-5.2ws]", pw), "[ab   ]"},
+        {"%.5ws, terminated sooner", kstub::formatString("[%.5ws]", u"xy"), "[xy]"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.got, c.want) << c.name;
+    munmap(pages, 2 * PAGE_SIZE);
+}
+
+// A width or precision beyond what an int holds is the largest one: the
+// text is cut at the buffer and the count stops at INT_MAX.
+TEST(PlatformFormat, WidthsBeyondAnIntAreTheLargestWidth)
+{
+    struct Row {
+        const char* fmt;
+        int a, b;  // the arguments (b unused by a format of one)
+        std::string want;
+    };
+    const Row rows[] = {
+        {"%*d|", INT_MIN, 5, "5" + std::string(14, ' ')},
+        {"%*d|", INT_MAX, 5, std::string(15, ' ')},
+        {"%99999999999d", 5, 0, std::string(15, ' ')},
+        {"%-99999999999d", 5, 0, "5" + std::string(14, ' ')},
+        {"%.99999999999d", 5, 0, std::string(15, '0')},
+    };
+    for (const Row& r : rows) {
+        char buf[16];
+        EXPECT_EQ(RtlStringCbPrintfA(buf, sizeof buf, r.fmt, r.a, r.b), STATUS_BUFFER_OVERFLOW) << r.fmt;
+        EXPECT_EQ(std::string(buf), r.want) << r.fmt << " " << r.a;
+    }
+    EXPECT_EQ(kstub::format(nullptr, 0, "%*d", INT_MIN, 5), INT_MAX);
+    EXPECT_EQ(kstub::format(nullptr, 0, "%*d%*d", INT_MAX, 5, INT_MAX, 5), INT_MAX);
+}
+
+// The safe string functions' bounds: a destination larger than the largest
+// count is refused and left alone; a length that cannot be given is 0.
+TEST(PlatformFormat, SafeStringSizesAndLengthsFollowTheirRules)
+{
+    char buf[8] = "keep";
+    EXPECT_EQ(RtlStringCbPrintfA(buf, std::size_t(NTSTRSAFE_MAX_CCH) + 1, "%s", "x"), STATUS_INVALID_PARAMETER);
+    EXPECT_STREQ(buf, "keep");
+    EXPECT_EQ(RtlStringCbPrintfA(buf, 0, "%s", "x"), STATUS_INVALID_PARAMETER);
+    EXPECT_STREQ(buf, "keep");
+    EXPECT_EQ(RtlStringCbPrintfA(buf, NTSTRSAFE_MAX_CCH, "%s", "x"), STATUS_SUCCESS);
+    EXPECT_STREQ(buf, "x");
+    const char unterminated[3] = {'a', 'b', 'c'};
+    struct Row {
+        const char* what;
+        const char* psz;
+        std::size_t cbMax;
+        NTSTATUS st;
+        std::size_t cb;
+    };
+    const Row rows[] = {
+        {"fits", "abc", 4, STATUS_SUCCESS, 3},
+        {"largest size", "abc", NTSTRSAFE_MAX_CCH, STATUS_SUCCESS, 3},
+        {"no terminator within the size", unterminated, sizeof unterminated, STATUS_INVALID_PARAMETER, 0},
+        {"no text", nullptr, 4, STATUS_INVALID_PARAMETER, 0},
+        {"size 0", "abc", 0, STATUS_INVALID_PARAMETER, 0},
+        {"size above the largest", "abc", std::size_t(NTSTRSAFE_MAX_CCH) + 1, STATUS_INVALID_PARAMETER, 0},
+    };
+    for (const Row& r : rows) {
+        std::size_t cb = 99;
+        EXPECT_EQ(RtlStringCbLengthA(r.psz, r.cbMax, &cb), r.st) << r.what;
+        EXPECT_EQ(cb, r.cb) << r.what;
+    }
 }
 
 TEST(PlatformFormat, DbgPrintGoesToTheLogOneRecordPerCall)

@@ -50,6 +50,20 @@ private:
     std::vector<std::thread> _threads;
 };
 
+// Two fresh pages, the second read-only; unmapped at the end of the scope.
+struct WritableThenReadOnly {
+    const std::size_t cbPage = std::size_t(sysconf(_SC_PAGESIZE));
+    char* p = static_cast<char*>(
+        mmap(nullptr, 2 * cbPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    bool fOk = p != MAP_FAILED && mprotect(p + cbPage, cbPage, PROT_READ) == 0;
+    char* readOnly() const { return p + cbPage; }
+    ~WritableThenReadOnly()
+    {
+        if (p != MAP_FAILED)
+            munmap(p, 2 * cbPage);
+    }
+};
+
 struct IoTest : ::testing::Test {
     kstub::Kernel k;
     PDEVICE_OBJECT pdo = nullptr;
@@ -186,11 +200,9 @@ TEST_F(IoTest, BufferedRequestsWithBadBuffersFailBeforeTheDriver)
 {
     HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    const std::size_t cbPage = std::size_t(sysconf(_SC_PAGESIZE));
-    char* pages = static_cast<char*>(
-        mmap(nullptr, 2 * cbPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(pages, MAP_FAILED);
-    ASSERT_EQ(mprotect(pages + cbPage, cbPage, PROT_READ), 0);  // second page read-only
+    WritableThenReadOnly pages;
+    ASSERT_TRUE(pages.fOk);
+    char* readOnly = pages.readOnly();
     char* kernel = reinterpret_cast<char*>(0xFFFFF80000000000ull);
     char good[96] = {};
     struct Row {
@@ -202,8 +214,8 @@ TEST_F(IoTest, BufferedRequestsWithBadBuffersFailBeforeTheDriver)
         {"kernel address for both", kernel, kernel},
         {"kernel address in", kernel, good},
         {"kernel address out", good, kernel},
-        {"read-only out", good, pages + cbPage},
-        {"out runs into a read-only page", good, pages + cbPage - 8},
+        {"read-only out", good, readOnly},
+        {"out runs into a read-only page", good, readOnly - 8},
         {"low address in", reinterpret_cast<void*>(0x1000), good},
     };
     std::size_t cSeen = testdrv::record().seenMajors().size();
@@ -217,21 +229,104 @@ TEST_F(IoTest, BufferedRequestsWithBadBuffersFailBeforeTheDriver)
     }
     DWORD cb = 0;
     SetLastError(0);
-    EXPECT_FALSE(ReadFile(h, pages + cbPage, 16, &cb, nullptr));
+    EXPECT_FALSE(ReadFile(h, readOnly, 16, &cb, nullptr));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_NOACCESS));
     EXPECT_FALSE(ReadFile(h, kernel, 16, &cb, nullptr));
+    // A read's buffer is probed for write: no buffer with a length is a bad one.
+    SetLastError(0);
+    EXPECT_FALSE(ReadFile(h, nullptr, 16, &cb, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOACCESS));
     EXPECT_EQ(testdrv::record().seenMajors().size(), cSeen);  // none reached the driver
     // A read-only page is a good input; the answer lands in a good output.
-    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlBuffered, pages + cbPage, 16, good, sizeof good,
-                                &cb, nullptr));
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlBuffered, readOnly, 16, good, sizeof good, &cb, nullptr));
     EXPECT_STREQ(good, "pong16");
-    munmap(pages, 2 * cbPage);
     CloseHandle(h);
     EXPECT_TRUE(k.problems().empty());
 }
 
+// The answer of a buffered request comes back unless its status is an
+// error: on success, and on a warning such as STATUS_BUFFER_OVERFLOW (a
+// partial answer), the bytes and their count arrive; on an error neither.
+TEST_F(IoTest, BufferedAnswersComeBackUnlessTheStatusIsAnError)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    struct Row {
+        const char* what;
+        NTSTATUS st;
+        DWORD err;  // ERROR_SUCCESS: the call succeeds
+        bool fBack;
+    };
+    const Row rows[] = {
+        {"success", STATUS_SUCCESS, ERROR_SUCCESS, true},
+        {"informational", NTSTATUS(0x40000000), ERROR_SUCCESS, true},
+        {"warning", STATUS_BUFFER_OVERFLOW, ERROR_MORE_DATA, true},
+        {"error", STATUS_INSUFFICIENT_RESOURCES, ERROR_NO_SYSTEM_RESOURCES, false},
+    };
+    for (const Row& r : rows) {
+        char io[16];
+        std::memset(io, 'x', sizeof io);
+        std::memcpy(io, &r.st, sizeof r.st);
+        DWORD cb = 77;
+        SetLastError(0);
+        BOOL fOk = DeviceIoControl(h, testdrv::kIoctlBufferedStatus, io, sizeof r.st, io, sizeof io, &cb, nullptr);
+        EXPECT_EQ(fOk, r.err == ERROR_SUCCESS) << r.what;
+        if (!fOk) {
+            EXPECT_EQ(GetLastError(), r.err) << r.what;
+        }
+        EXPECT_EQ(cb, r.fBack ? 4u : 0u) << r.what;
+        EXPECT_EQ(std::memcmp(io, "pong", 4) == 0, r.fBack) << r.what;
+        EXPECT_EQ(io[4], 'x') << r.what;
+    }
+    CloseHandle(h);
+    EXPECT_TRUE(k.problems().empty());
+}
+
+// The direct methods: the input in a system buffer, the output buffer locked
+// in an MDL (probed for reading by the in-direct method, for writing by the
+// out-direct one) and unlocked and freed at completion. An output buffer the
+// probe refuses fails the call before the driver.
+TEST_F(IoTest, DirectMethodControlsLockTheOutputInAnMdl)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    WritableThenReadOnly pages;
+    ASSERT_TRUE(pages.fOk);
+    char* readOnly = pages.readOnly();
+    char in[3] = {'a', 'b', 'c'};
+    char out[32] = {};
+    DWORD cb = 0;
+    ASSERT_TRUE(DeviceIoControl(h, testdrv::kIoctlOutDirect, in, sizeof in, out, sizeof out, &cb, nullptr));
+    EXPECT_EQ(cb, 7u);
+    EXPECT_STREQ(out, "direct3");
+    testdrv::Seen s = seen().back();
+    EXPECT_EQ(s.systemIn, "abc");
+    EXPECT_NE(s.systemBuffer, static_cast<void*>(in));
+    EXPECT_EQ(s.mdlVa, static_cast<void*>(out));
+    EXPECT_EQ(s.cbMdl, sizeof out);
+    EXPECT_TRUE(s.fMdlLocked);
+    EXPECT_EQ(s.userBuffer, static_cast<void*>(out));
+    // Read-only output: good for the in-direct method, not for the out-direct one.
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlInDirect, in, sizeof in, readOnly, 16, &cb, nullptr));
+    EXPECT_EQ(seen().back().mdlVa, static_cast<void*>(readOnly));
+    std::size_t cSeen = seen().size();
+    SetLastError(0);
+    EXPECT_FALSE(DeviceIoControl(h, testdrv::kIoctlOutDirect, in, sizeof in, readOnly, 16, &cb, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOACCESS));
+    EXPECT_FALSE(DeviceIoControl(h, testdrv::kIoctlOutDirect, in, sizeof in, nullptr, 16, &cb, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOACCESS));
+    EXPECT_EQ(seen().size(), cSeen);
+    // No output: no MDL.
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlInDirect, in, sizeof in, nullptr, 0, &cb, nullptr));
+    EXPECT_EQ(seen().back().mdlVa, nullptr);
+    CloseHandle(h);
+    EXPECT_EQ(k.mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k.problems().empty());
+}
+
 // A dispatch routine must return STATUS_PENDING exactly when it marked the
-// request pending; a slip either way is recorded as the verifier would.
+// request pending, and else the status it completed the request with; each
+// slip is recorded as the verifier would.
 TEST_F(IoTest, PendingRuleSlipsAreRecorded)
 {
     HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -241,10 +336,12 @@ TEST_F(IoTest, PendingRuleSlipsAreRecorded)
     EXPECT_TRUE(k.problems().empty());
     DeviceIoControl(h, testdrv::kIoctlPendUnmarked, nullptr, 0, nullptr, 0, &cb, nullptr);
     DeviceIoControl(h, testdrv::kIoctlMarkedNoPend, nullptr, 0, nullptr, 0, &cb, nullptr);
+    DeviceIoControl(h, testdrv::kIoctlStatusMismatch, nullptr, 0, nullptr, 0, &cb, nullptr);
     CloseHandle(h);
     std::vector<std::string> want = {
         "a dispatch routine returned STATUS_PENDING without marking the request pending",
-        "a dispatch routine marked the request pending and returned 0x00000000"};
+        "a dispatch routine marked the request pending and returned 0x00000000",
+        "a dispatch routine returned 0xC0000001 but completed with 0x00000000"};
     EXPECT_EQ(k.problems(), want);
 }
 

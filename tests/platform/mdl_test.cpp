@@ -5,49 +5,24 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
 #include "kv_kernel.h"
+#include "user_probe.h"
 
 namespace {
 
-struct Pages {
-    char* p;
-    std::size_t cb;
-    explicit Pages(std::size_t n) : cb(n * PAGE_SIZE)
-    {
-        p = static_cast<char*>(mmap(nullptr, cb, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    }
-    ~Pages() { munmap(p, cb - PAGE_SIZE); }  // the last page is unmapped by the test
-};
-
-// True when the probe accepted the range (the MDL is then locked and mapped).
-bool probe(const void* va, ULONG cb, KPROCESSOR_MODE mode, LOCK_OPERATION op)
-{
-    PMDL m = IoAllocateMdl(const_cast<void*>(va), cb, FALSE, FALSE, nullptr);
-    EXPECT_NE(m, nullptr);
-    bool fOk = true;
-    KV_TRY
-    {
-        MmProbeAndLockPages(m, mode, op);
-    }
-    KV_EXCEPT
-    {
-        fOk = false;
-    }
-    if (fOk) {
-        void* sys = MmGetSystemAddressForMdlSafe(m, NormalPagePriority);
-        EXPECT_EQ(sys, va);
-        EXPECT_EQ(MmGetMdlByteCount(m), cb);
-        MmUnlockPages(m);
-    }
-    IoFreeMdl(m);
-    return fOk;
-}
+using kvtest::Pages;
+using kvtest::probe;
 
 TEST(PlatformProbe, RefusesWhatTheKernelWouldRefuse)
 {
@@ -152,6 +127,67 @@ TEST(PlatformProbe, TouchesChangeNothingAndEachThreadSeesItsOwnRefusals)
     EXPECT_EQ(cWrong, std::vector<int>(4, 0));
     EXPECT_EQ(k.mdlsOutstanding(), 0u);
     munmap(p + 3 * PAGE_SIZE, PAGE_SIZE);  // the one the pages leave to the test
+}
+
+// The start of the main thread's stack, from the process's map.
+uintptr_t mainStackStart()
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.find("[stack]") != std::string::npos)
+            return std::stoull(line, nullptr, 16);
+    return 0;
+}
+
+bool isHole(uintptr_t va)
+{
+    unsigned char vec;
+    return mincore(reinterpret_cast<void*>(va), PAGE_SIZE, &vec) != 0 && errno == ENOMEM;
+}
+
+// Below the main stack lies a hole that a touch would fill by growing the
+// stack: the probe refuses it without touching it.
+TEST(PlatformProbe, TheHoleBelowTheMainStackIsRefusedAndStaysAHole)
+{
+    kstub::Kernel k;
+    uintptr_t start = mainStackStart();
+    ASSERT_NE(start, 0u);
+    uintptr_t below = start - PAGE_SIZE;
+    ASSERT_TRUE(isHole(below));
+    EXPECT_FALSE(probe(reinterpret_cast<void*>(below), 16, UserMode, IoReadAccess));
+    EXPECT_FALSE(probe(reinterpret_cast<void*>(below + PAGE_SIZE - 8), 16, UserMode, IoModifyAccess));
+    EXPECT_TRUE(isHole(below));
+    EXPECT_EQ(mainStackStart(), start);
+}
+
+// A write probe changes nothing another thread writes at the same time: a
+// counter that one thread increments while another probes its page for write
+// loses no increment.
+TEST(PlatformProbe, AWriteProbeLosesNoWriteOfAnotherThread)
+{
+    kstub::Kernel k;
+    Pages pg(2);
+    ASSERT_NE(pg.p, MAP_FAILED);
+    auto* pc = reinterpret_cast<uint64_t*>(pg.p);
+    std::atomic<bool> fStop{false};
+    uint64_t cAdded = 0;
+    std::thread adder([&] {
+        while (!fStop.load(std::memory_order_relaxed)) {
+            __atomic_fetch_add(pc, 1, __ATOMIC_RELAXED);
+            ++cAdded;
+        }
+    });
+    ASSERT_TRUE(kvtest::eventually([&] { return __atomic_load_n(pc, __ATOMIC_RELAXED) > 0; }));
+    int cRefused = 0;
+    for (int i = 0; i < 2000; ++i)
+        if (!probe(pc, sizeof *pc, UserMode, IoModifyAccess))
+            ++cRefused;
+    fStop = true;
+    adder.join();
+    EXPECT_EQ(cRefused, 0);
+    EXPECT_EQ(__atomic_load_n(pc, __ATOMIC_RELAXED), cAdded);
+    munmap(pg.p + PAGE_SIZE, PAGE_SIZE);
 }
 
 // The probe's fault guard catches only the probe's own touches: any other

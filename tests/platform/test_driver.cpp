@@ -1,6 +1,7 @@
 #include "test_driver.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace testdrv {
 namespace {
@@ -31,6 +32,13 @@ void note(PDEVICE_OBJECT, PIRP irp)
         s.type3 = sl->Parameters.DeviceIoControl.Type3InputBuffer;
         s.cbIn = sl->Parameters.DeviceIoControl.InputBufferLength;
         s.cbOut = sl->Parameters.DeviceIoControl.OutputBufferLength;
+        if (irp->AssociatedIrp.SystemBuffer)
+            s.systemIn.assign(static_cast<const char*>(irp->AssociatedIrp.SystemBuffer), s.cbIn);
+    }
+    if (PMDL m = irp->MdlAddress) {
+        s.mdlVa = MmGetMdlVirtualAddress(m);
+        s.cbMdl = MmGetMdlByteCount(m);
+        s.fMdlLocked = (m->MdlFlags & MDL_PAGES_LOCKED) != 0;
     }
     if (s.major == IRP_MJ_READ)
         s.cbOut = sl->Parameters.Read.Length;
@@ -130,6 +138,23 @@ NTSTATUS onIoctl(PDEVICE_OBJECT dev, PIRP irp)
     }
     case kIoctlFail:
         return complete(irp, STATUS_INSUFFICIENT_RESOURCES);
+    case kIoctlBufferedStatus: {
+        NTSTATUS st;
+        std::memcpy(&st, irp->AssociatedIrp.SystemBuffer, sizeof st);
+        std::memcpy(irp->AssociatedIrp.SystemBuffer, "pong", 4);
+        return complete(irp, st, 4);
+    }
+    case kIoctlInDirect:
+        return complete(irp, STATUS_SUCCESS);
+    case kIoctlOutDirect: {
+        char* p = static_cast<char*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+        int n = std::snprintf(p, sl->Parameters.DeviceIoControl.OutputBufferLength, "direct%u",
+                              unsigned(sl->Parameters.DeviceIoControl.InputBufferLength));
+        return complete(irp, STATUS_SUCCESS, ULONG_PTR(n));
+    }
+    case kIoctlStatusMismatch:
+        complete(irp, STATUS_SUCCESS);
+        return STATUS_UNSUCCESSFUL;
     case kIoctlPendUnmarked:
         complete(irp, STATUS_SUCCESS);
         return STATUS_PENDING;

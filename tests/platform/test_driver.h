@@ -15,10 +15,20 @@ constexpr ULONG kIoctlEcho = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_NEITHER
 constexpr ULONG kIoctlBlock = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_NEITHER, FILE_ANY_ACCESS);
 constexpr ULONG kIoctlBuffered = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x802, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr ULONG kIoctlFail = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x803, METHOD_NEITHER, FILE_ANY_ACCESS);
+// Answers "pong" (4 bytes, Information 4) and completes with the status that
+// the input's first 4 bytes hold.
+constexpr ULONG kIoctlBufferedStatus = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x804, METHOD_BUFFERED, FILE_ANY_ACCESS);
+// The output buffer through an MDL: the out-direct code writes "direct" and
+// the input length there (Information: its length), the in-direct code only
+// looks at it.
+constexpr ULONG kIoctlInDirect = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x805, METHOD_IN_DIRECT, FILE_ANY_ACCESS);
+constexpr ULONG kIoctlOutDirect = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x806, METHOD_OUT_DIRECT, FILE_ANY_ACCESS);
 // Slips of the pending rule: completes, then returns STATUS_PENDING without
 // having marked the request; marks it, completes and returns success.
 constexpr ULONG kIoctlPendUnmarked = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x810, METHOD_NEITHER, FILE_ANY_ACCESS);
 constexpr ULONG kIoctlMarkedNoPend = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x811, METHOD_NEITHER, FILE_ANY_ACCESS);
+// Completes with STATUS_SUCCESS and returns STATUS_UNSUCCESSFUL.
+constexpr ULONG kIoctlStatusMismatch = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x812, METHOD_NEITHER, FILE_ANY_ACCESS);
 
 struct Seen {
     UCHAR major;
@@ -29,6 +39,10 @@ struct Seen {
     PVOID type3, userBuffer, systemBuffer;
     ULONG cbIn, cbOut;
     KPROCESSOR_MODE mode;
+    std::string systemIn;  // the first cbIn bytes of the system buffer (device control)
+    PVOID mdlVa;           // the request's MDL: its address, count and lock
+    ULONG cbMdl;
+    bool fMdlLocked;
 };
 
 struct Record {

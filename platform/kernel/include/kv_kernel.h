@@ -331,7 +331,7 @@ KSTUB_API bool inDriverCall();
 [[noreturn]] KSTUB_API void fatal(const std::string& text);
 
 // Formats with the platform's rules into target (always zero-terminated);
-// returns the length the whole text would have.
+// returns the length the whole text would have (INT_MAX when longer).
 KSTUB_API int vformat(char* target, std::size_t cb, const char* fmt, va_list ap);
 KSTUB_API int format(char* target, std::size_t cb, const char* fmt, ...);
 KSTUB_API std::string formatString(const char* fmt, ...);

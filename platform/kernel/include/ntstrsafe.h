@@ -5,6 +5,9 @@
 
 #include "wdm.h"
 
+// The largest count of characters a destination or a text may have.
+#define NTSTRSAFE_MAX_CCH 2147483647
+
 typedef char* NTSTRSAFE_PSTR;
 typedef const char* NTSTRSAFE_PCSTR;
 

@@ -1,5 +1,6 @@
 // The platform's formatter, the debug log and the stop routine.
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,14 +80,14 @@ void putText(Out& o, const Spec& sp, const char* s)
 char narrowed(WCHAR c) { return c < 0x80 ? char(c) : '?'; }
 
 // Wide text, narrowed as it goes out: cch characters when fBounded, else up
-// to the terminator.
+// to the terminator; with a precision no further than it reaches.
 void putWide(Out& o, const Spec& sp, const WCHAR* pw, std::size_t cch, bool fBounded)
 {
     std::size_t len = 0;
     if (fBounded)
         len = cch;
     else
-        while (pw[len] != 0)
+        while ((sp.prec < 0 || len < std::size_t(sp.prec)) && pw[len] != 0)
             ++len;
     putPadded(o, sp, len, [&](std::size_t n) {
         for (std::size_t i = 0; i < n; ++i)
@@ -153,6 +154,17 @@ void putNumber(Out& o, Spec sp, uint64_t mag, bool fNeg, unsigned base, bool fUp
         o.pad(' ', padn);
 }
 
+// A width or precision written as digits; one beyond an int is the largest.
+int readCount(const char*& q)
+{
+    int n = 0;
+    for (; *q >= '0' && *q <= '9'; ++q) {
+        int d = *q - '0';
+        n = n > (INT_MAX - d) / 10 ? INT_MAX : n * 10 + d;
+    }
+    return n;
+}
+
 }  // namespace
 
 int vformat(char* target, std::size_t cb, const char* fmt, va_list apIn)
@@ -189,22 +201,19 @@ int vformat(char* target, std::size_t cb, const char* fmt, va_list apIn)
             sp.width = va_arg(ap, int);
             if (sp.width < 0) {
                 sp.fLeft = true;
-                sp.width = -sp.width;
+                sp.width = sp.width == INT_MIN ? INT_MAX : -sp.width;
             }
             ++q;
         } else {
-            while (*q >= '0' && *q <= '9')
-                sp.width = sp.width * 10 + (*q++ - '0');
+            sp.width = readCount(q);
         }
         if (*q == '.') {
             ++q;
-            sp.prec = 0;
             if (*q == '*') {
                 sp.prec = va_arg(ap, int);
                 ++q;
             } else {
-                while (*q >= '0' && *q <= '9')
-                    sp.prec = sp.prec * 10 + (*q++ - '0');
+                sp.prec = readCount(q);
             }
         }
         Size sz = Size::Default;
@@ -370,7 +379,7 @@ int vformat(char* target, std::size_t cb, const char* fmt, va_list apIn)
     va_end(ap);
     if (cb > 0)
         target[o.n < cb ? o.n : cb - 1] = 0;
-    return int(o.n);
+    return o.n < std::size_t(INT_MAX) ? int(o.n) : INT_MAX;
 }
 
 int format(char* target, std::size_t cb, const char* fmt, ...)
@@ -544,7 +553,7 @@ VOID KeBugCheck(ULONG BugCheckCode) { KeBugCheckEx(BugCheckCode, 0, 0, 0, 0); }
 NTSTATUS RtlStringCbVPrintfA(NTSTRSAFE_PSTR pszDest, size_t cbDest, NTSTRSAFE_PCSTR pszFormat,
                              va_list argList)
 {
-    if (!pszDest || cbDest == 0)
+    if (!pszDest || cbDest == 0 || cbDest > NTSTRSAFE_MAX_CCH)
         return STATUS_INVALID_PARAMETER;
     int n = vformat(pszDest, cbDest, pszFormat, argList);
     return std::size_t(n) < cbDest ? STATUS_SUCCESS : STATUS_BUFFER_OVERFLOW;
@@ -561,14 +570,13 @@ NTSTATUS RtlStringCbPrintfA(NTSTRSAFE_PSTR pszDest, size_t cbDest, NTSTRSAFE_PCS
 
 NTSTATUS RtlStringCbLengthA(NTSTRSAFE_PCSTR psz, size_t cbMax, size_t* pcbLength)
 {
-    if (!psz)
-        return STATUS_INVALID_PARAMETER;
     std::size_t n = 0;
-    while (n < cbMax && psz[n])
-        ++n;
-    if (n == cbMax)
-        return STATUS_INVALID_PARAMETER;
+    bool fOk = psz && cbMax <= NTSTRSAFE_MAX_CCH;
+    if (fOk) {
+        n = strnlen(psz, cbMax);
+        fOk = n < cbMax;
+    }
     if (pcbLength)
-        *pcbLength = n;
-    return STATUS_SUCCESS;
+        *pcbLength = fOk ? n : 0;
+    return fOk ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
 }

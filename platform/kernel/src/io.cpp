@@ -91,6 +91,25 @@ bool giveUserSystemBuffer(PIRP irp, ULONG cb, const void* in, ULONG cbIn, PVOID 
     return !in || copyFromUser(irp->AssociatedIrp.SystemBuffer, in, cbIn);
 }
 
+// The caller's buffer of a direct-method request, probed for op and locked in
+// the request's MDL, which the completion unlocks and frees. The failure's
+// status when it cannot be.
+NTSTATUS lockCallerBuffer(PIRP irp, PVOID p, ULONG cb, LOCK_OPERATION op)
+{
+    PMDL m = IoAllocateMdl(p, cb, FALSE, FALSE, irp);
+    if (!m)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    try {
+        MmProbeAndLockPages(m, UserMode, op);
+    } catch (const KvSehException& e) {
+        irp->MdlAddress = nullptr;
+        IoFreeMdl(m);
+        return e.Code;
+    }
+    irp->IoManager->fCallerMdl = true;
+    return STATUS_SUCCESS;
+}
+
 PIRP newFileIrp(FileRec* pf, PDEVICE_OBJECT top, UCHAR major)
 {
     PIRP irp = allocIrp(top->StackSize, KvIrpPrivate::Waited);
@@ -140,23 +159,14 @@ void finalClose(FileRec* pf)
 NTSTATUS submit(FileRec* pf, PIRP irp, PDEVICE_OBJECT top, ULONG_PTR* pInfo, bool* pfClose)
 {
     State& s = cur();
-    KvIrpPrivate* pv = irp->IoManager;
     {
         std::lock_guard<std::recursive_mutex> lk(s.mtx);
         pf->irps.insert(irp);
     }
-    NTSTATUS st = IofCallDriver(top, irp);
-    {
-        std::unique_lock<std::mutex> lk(dispMtx());
-        if (st != STATUS_PENDING && !pv->fDone)
-            fatal(formatString("a dispatch routine returned 0x%08X without completing the request",
-                               unsigned(st)));
-        waitWatched(lk, "a request of a user-mode caller", [&] { return pv->fDone; });
-    }
-    checkPendingRule(irp, st);
-    NTSTATUS stFinal = st == STATUS_PENDING || pv->fCopyBackFailed ? irp->IoStatus.Status : st;
+    NTSTATUS stFinal = sendAndWait(top, irp, "a request of a user-mode caller");
+    // The caller's byte count comes with every status but an error.
     if (pInfo)
-        *pInfo = irp->IoStatus.Information;
+        *pInfo = NT_ERROR(stFinal) ? 0 : irp->IoStatus.Information;
     bool fClose = false;
     {
         std::lock_guard<std::recursive_mutex> lk(s.mtx);
@@ -303,10 +313,9 @@ NTSTATUS ioctl(HANDLE h, ULONG code, PVOID in, ULONG cbIn, PVOID out, ULONG cbOu
         return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_DEVICE_CONTROL, code,
                       STATUS_DELETE_PENDING, path);
     ULONG method = METHOD_FROM_CTL_CODE(code);
-    if (method == METHOD_IN_DIRECT || method == METHOD_OUT_DIRECT)
-        return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_DEVICE_CONTROL, code,
-                      STATUS_NOT_IMPLEMENTED, path);
-    if (method == METHOD_BUFFERED && (!userBufferOk(in, cbIn, false) || !userBufferOk(out, cbOut, true)))
+    bool fDirect = method == METHOD_IN_DIRECT || method == METHOD_OUT_DIRECT;
+    if (method != METHOD_NEITHER &&
+        (!userBufferOk(in, cbIn, false) || (method == METHOD_BUFFERED && !userBufferOk(out, cbOut, true))))
         return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_DEVICE_CONTROL, code,
                       STATUS_ACCESS_VIOLATION, path);
     PDEVICE_OBJECT top = attachedTop(pf->fo.DeviceObject);
@@ -315,17 +324,22 @@ NTSTATUS ioctl(HANDLE h, ULONG code, PVOID in, ULONG cbIn, PVOID out, ULONG cbOu
     sl->Parameters.DeviceIoControl.IoControlCode = code;
     sl->Parameters.DeviceIoControl.InputBufferLength = cbIn;
     sl->Parameters.DeviceIoControl.OutputBufferLength = cbOut;
+    irp->UserBuffer = out;
     if (method == METHOD_NEITHER) {
         sl->Parameters.DeviceIoControl.Type3InputBuffer = in;
-        irp->UserBuffer = out;
     } else {
-        ULONG cb = cbIn > cbOut ? cbIn : cbOut;
-        if (cb && !giveUserSystemBuffer(irp, cb, in, cbIn, out, cbOut)) {
+        // Buffered: one system buffer for both ways. Direct: the input in a
+        // system buffer, the output locked in an MDL.
+        ULONG cb = fDirect ? cbIn : cbIn > cbOut ? cbIn : cbOut;
+        NTSTATUS st = STATUS_SUCCESS;
+        if (cb && !giveUserSystemBuffer(irp, cb, in, cbIn, fDirect ? nullptr : out, fDirect ? 0 : cbOut))
+            st = STATUS_ACCESS_VIOLATION;
+        else if (fDirect && cbOut)
+            st = lockCallerBuffer(irp, out, cbOut, method == METHOD_IN_DIRECT ? IoReadAccess : IoWriteAccess);
+        if (!NT_SUCCESS(st)) {
             freeIrp(irp);
-            return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_DEVICE_CONTROL, code,
-                          STATUS_ACCESS_VIOLATION, path);
+            return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_DEVICE_CONTROL, code, st, path);
         }
-        irp->UserBuffer = out;
     }
     bool fClose = false;
     NTSTATUS st = submit(pf, irp, top, pInfo, &fClose);
@@ -349,7 +363,8 @@ NTSTATUS read(HANDLE h, PVOID buf, ULONG cb, ULONG_PTR* pInfo)
         return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_READ, cb, STATUS_DELETE_PENDING, path);
     PDEVICE_OBJECT top = attachedTop(pf->fo.DeviceObject);
     bool fBuffered = (top->Flags & DO_BUFFERED_IO) != 0;
-    if (fBuffered && !userBufferOk(buf, cb, true))
+    // The read's buffer is probed for writing: no buffer with a length fails.
+    if (fBuffered && ((!buf && cb) || !userBufferOk(buf, cb, true)))
         return finish(pf, fileLock, leaveUnsent(pf), IRP_MJ_READ, cb, STATUS_ACCESS_VIOLATION, path);
     PIRP irp = newFileIrp(pf, top, IRP_MJ_READ);
     PIO_STACK_LOCATION sl = IoGetNextIrpStackLocation(irp);

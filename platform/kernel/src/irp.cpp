@@ -59,38 +59,51 @@ void freeIrp(PIRP irp)
     std::free(irp);
 }
 
-void checkPendingRule(PIRP irp, NTSTATUS stReturned)
+namespace {
+
+// After a request sent by the I/O manager has completed: a dispatch routine
+// returns STATUS_PENDING exactly when it marked the request pending, and
+// else the status it completed the request with.
+void checkDispatchRules(PIRP irp, NTSTATUS stReturned)
 {
     // At the top of a completed request PendingReturned is the mark of the
     // driver it was sent to.
     bool fMarked = irp->PendingReturned != FALSE;
+    NTSTATUS stCompleted = irp->IoManager->stCompleted;
     if (stReturned == STATUS_PENDING && !fMarked)
         problem("a dispatch routine returned STATUS_PENDING without marking the request pending");
     else if (stReturned != STATUS_PENDING && fMarked)
         problem(formatString("a dispatch routine marked the request pending and returned 0x%08X",
                              unsigned(stReturned)));
+    if (stReturned != STATUS_PENDING && stReturned != stCompleted)
+        problem(formatString("a dispatch routine returned 0x%08X but completed with 0x%08X",
+                             unsigned(stReturned), unsigned(stCompleted)));
 }
 
-NTSTATUS callAndWait(PDEVICE_OBJECT dev, PIRP irp, ULONG_PTR* pInfo)
+}  // namespace
+
+NTSTATUS sendAndWait(PDEVICE_OBJECT dev, PIRP irp, const char* what)
 {
     KvIrpPrivate* pv = irp->IoManager;
     NTSTATUS st = IofCallDriver(dev, irp);
     {
         std::unique_lock<std::mutex> lk(dispMtx());
         if (st != STATUS_PENDING && !pv->fDone)
-            fatal("a dispatch routine returned " + formatString("0x%08X", unsigned(st)) +
-                  " without completing the request");
-        waitWatched(lk, "a request", [&] { return pv->fDone; });
+            fatal(formatString("a dispatch routine returned 0x%08X without completing the request",
+                               unsigned(st)));
+        waitWatched(lk, what, [&] { return pv->fDone; });
     }
-    checkPendingRule(irp, st);
-    NTSTATUS stFinal = st == STATUS_PENDING ? irp->IoStatus.Status : st;
-    if (st != STATUS_PENDING && st != irp->IoStatus.Status)
-        problem(formatString("a dispatch routine returned 0x%08X but completed with 0x%08X",
-                             unsigned(st), unsigned(irp->IoStatus.Status)));
+    checkDispatchRules(irp, st);
+    return st == STATUS_PENDING || pv->fCopyBackFailed ? irp->IoStatus.Status : st;
+}
+
+NTSTATUS callAndWait(PDEVICE_OBJECT dev, PIRP irp, ULONG_PTR* pInfo)
+{
+    NTSTATUS st = sendAndWait(dev, irp, "a request");
     if (pInfo)
         *pInfo = irp->IoStatus.Information;
     freeIrp(irp);
-    return stFinal;
+    return st;
 }
 
 }  // namespace kstub::detail
@@ -210,8 +223,11 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR)
                 "routine kept it)");
         return;
     }
+    // A buffered answer goes back unless the status is an error: a warning
+    // such as STATUS_BUFFER_OVERFLOW brings a partial answer.
+    bool fCopyBack = pv->pvCopyBack && pv->pvSystemBuffer && !NT_ERROR(Irp->IoStatus.Status);
     if (pv->kind == KvIrpPrivate::Threaded) {
-        if (pv->pvCopyBack && pv->pvSystemBuffer && NT_SUCCESS(Irp->IoStatus.Status)) {
+        if (fCopyBack) {
             ULONG_PTR cb = Irp->IoStatus.Information;
             if (cb > pv->cbCopyBack)
                 cb = pv->cbCopyBack;
@@ -225,9 +241,10 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR)
             KeSetEvent(pev, IO_NO_INCREMENT, FALSE);
         return;
     }
-    // A waited request: copy a buffered answer back, then wake the waiter,
-    // which frees the request.
-    if (pv->pvCopyBack && pv->pvSystemBuffer && NT_SUCCESS(Irp->IoStatus.Status)) {
+    // A waited request: copy a buffered answer back, let go of the caller's
+    // locked buffer, then wake the waiter, which frees the request.
+    pv->stCompleted = Irp->IoStatus.Status;
+    if (fCopyBack) {
         ULONG_PTR cb = Irp->IoStatus.Information;
         if (cb > pv->cbCopyBack) {
             problem(formatString("a request was completed with Information %u, more than its "
@@ -245,6 +262,14 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR)
             Irp->IoStatus.Status = STATUS_ACCESS_VIOLATION;
             Irp->IoStatus.Information = 0;
         }
+    }
+    if (pv->fCallerMdl) {
+        for (PMDL m = Irp->MdlAddress, next; m; m = next) {
+            next = m->Next;
+            MmUnlockPages(m);
+            IoFreeMdl(m);
+        }
+        Irp->MdlAddress = nullptr;
     }
     std::lock_guard<std::mutex> lk(dispMtx());
     pv->fDone = true;

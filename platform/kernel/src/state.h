@@ -51,6 +51,8 @@ struct KvIrpPrivate {
     PVOID pvSystemBuffer = nullptr;  // freed with the request
     bool fUserCopyBack = false;      // pvCopyBack is a user-mode caller's buffer
     bool fCopyBackFailed = false;    // ... and a page of it could not be written
+    bool fCallerMdl = false;         // MdlAddress locks the caller's buffer (direct method)
+    NTSTATUS stCompleted = 0;        // the status the driver completed the request with
     struct FileRec* pfile = nullptr;
 };
 
@@ -246,12 +248,12 @@ void freeIrp(PIRP irp);
 // Gives a request a zeroed system buffer of cb bytes holding the cbIn bytes
 // of in; at completion up to cbOut bytes go back to out (none when null).
 void giveSystemBuffer(PIRP irp, ULONG cb, const void* in, ULONG cbIn, PVOID out, ULONG cbOut);
-// Sends a waited request to the device and waits for its completion; frees
-// it; returns its final status and information.
+// Sends a waited request to the device and waits for its completion (what
+// names the wait for the watchdog); records a slip of the dispatch rules
+// among the problems; returns the status the caller gets. The request stays.
+NTSTATUS sendAndWait(PDEVICE_OBJECT dev, PIRP irp, const char* what);
+// The same, then frees the request; returns its final status and information.
 NTSTATUS callAndWait(PDEVICE_OBJECT dev, PIRP irp, ULONG_PTR* pInfo = nullptr);
-// After a request sent by the I/O manager has completed: a dispatch routine
-// returns STATUS_PENDING exactly when it marked the request pending.
-void checkPendingRule(PIRP irp, NTSTATUS stReturned);
 
 void freeDevice(PDEVICE_OBJECT dev);
 PDEVICE_OBJECT attachedTop(PDEVICE_OBJECT dev);

@@ -1,17 +1,23 @@
 // User memory seen from the kernel: whether pages can be read or written, and
-// copies that fail instead of faulting. A probe touches one byte of each page
-// itself under a fault guard (a SIGSEGV/SIGBUS handler that jumps back into
-// the probe), as the platform's probe does under its exception handler; a
-// fault outside a probe goes to the handler that was there before. The copies
-// go through the process's own memory calls (process_vm_readv and
+// copies that fail instead of faulting. A page outside every mapping is
+// refused before anything touches it (a touch could grow the stack into it).
+// Then a probe touches one byte of each page itself under a fault guard (a
+// SIGSEGV/SIGBUS handler that jumps back into the probe), as the platform's
+// probe does under its exception handler. The guard owns only the faults
+// that the touches of a probe cause; any other fault, and any fault signal
+// that was sent, gets what was there before the guard, as without it. The
+// copies go through the process's own memory calls (process_vm_readv and
 // process_vm_writev), which report a missing or protected page as an error.
 // Where those calls are not allowed, the process's map is read instead.
 #include <fcntl.h>
+#include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -78,6 +84,45 @@ bool mappedInProcess(uintptr_t lo, uintptr_t hi, bool fWrite)
     return fOk;
 }
 
+// False when a page of [lo, hi) lies outside every mapping. Asks which pages
+// are resident, which touches none of them.
+bool insideMappings(uintptr_t lo, uintptr_t hi)
+{
+    constexpr uintptr_t kPagesAtOnce = 256;
+    unsigned char resident[kPagesAtOnce];
+    uintptr_t page = lo / PAGE_SIZE;
+    const uintptr_t last = (hi - 1) / PAGE_SIZE;
+    while (page <= last) {
+        uintptr_t n = std::min(last - page + 1, kPagesAtOnce);
+        int r;
+        do
+            r = ::mincore(reinterpret_cast<void*>(page * PAGE_SIZE), n * PAGE_SIZE, resident);
+        while (r != 0 && errno == EAGAIN);
+        if (r != 0)
+            return false;
+        page += n;
+    }
+    return true;
+}
+
+// True when every page of [lo, hi) can be written, found without writing:
+// the kernel makes the pages writable as a write would (MADV_POPULATE_WRITE)
+// and writes nothing. Where it cannot say (older kernels, and pages without
+// write access: EINVAL), the map decides.
+bool writableInProcess(uintptr_t lo, uintptr_t hi)
+{
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;
+#endif
+    void* start = reinterpret_cast<void*>(lo & ~uintptr_t(PAGE_SIZE - 1));
+    std::size_t cb = hi - reinterpret_cast<uintptr_t>(start);
+    int r;
+    do
+        r = ::madvise(start, cb, MADV_POPULATE_WRITE);
+    while (r != 0 && (errno == EAGAIN || errno == EINTR));
+    return r == 0 || (errno == EINVAL && mappedInProcess(lo, hi, true));
+}
+
 // One memory call over n pieces; the count of bytes moved, or -1 with errno.
 ssize_t vmCall(bool fWrite, iovec* local, iovec* remote, unsigned long n)
 {
@@ -86,29 +131,82 @@ ssize_t vmCall(bool fWrite, iovec* local, iovec* remote, unsigned long n)
                   : ::process_vm_readv(pid, local, n, remote, n, 0);
 }
 
-// The fault guard: the jump target of the probe running on this thread.
-thread_local sigjmp_buf* t_pjbProbe = nullptr;
+// The fault guard. A probe arms a slot of its thread with its jump target and
+// the range it touches; a probe in a signal handler that interrupts another
+// arms its own over it and gives the outer one back when it ends.
+struct Slot {
+    sigjmp_buf jb;
+    uintptr_t lo, hi;
+    Slot* pOuter;
+    sigset_t maskCaller;  // the thread's mask before the probe let faults through
+};
+thread_local Slot* t_pSlot = nullptr;
 struct sigaction g_saOldSegv, g_saOldBus;
 std::once_flag g_onceGuard;
 bool g_fGuard = false;
 
+// A fault signal that was sent (kill, raise, sigqueue...), not caused.
+bool wasSent(const siginfo_t* psi) { return !psi || psi->si_code <= 0; }
+
+// The probe's own: caused by a touch of the innermost probe, in its range.
+bool ownedByProbe(const siginfo_t* psi, const Slot* ps)
+{
+    if (!ps || wasSent(psi))
+        return false;
+    uintptr_t a = reinterpret_cast<uintptr_t>(psi->si_addr);
+    return a >= ps->lo && a < ps->hi;
+}
+
+sigset_t faultSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGSEGV);
+    sigaddset(&set, SIGBUS);
+    return set;
+}
+
+// What was there before the guard gets the signal, as if the guard were not
+// there: a handler runs with its own mask; a sent signal that was ignored is
+// ignored; else the process ends by the signal (a fault comes again once the
+// default is back, a sent signal is sent again).
+void passOn(int sig, siginfo_t* psi, void* pctx)
+{
+    const struct sigaction& old = sig == SIGSEGV ? g_saOldSegv : g_saOldBus;
+    if (old.sa_handler != SIG_DFL && old.sa_handler != SIG_IGN) {
+        sigset_t mask = old.sa_mask, maskBefore;
+        if (!(old.sa_flags & SA_NODEFER))
+            sigaddset(&mask, sig);
+        pthread_sigmask(SIG_BLOCK, &mask, &maskBefore);
+        if (old.sa_flags & SA_SIGINFO)
+            old.sa_sigaction(sig, psi, pctx);
+        else
+            old.sa_handler(sig);
+        pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
+        return;
+    }
+    if (old.sa_handler == SIG_IGN && wasSent(psi))
+        return;  // a fault cannot be ignored: it ends the process below
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    ::sigaction(sig, &dfl, nullptr);
+    if (wasSent(psi)) {
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, sig);
+        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+        ::raise(sig);
+    }
+}
+
 void onFault(int sig, siginfo_t* psi, void* pctx)
 {
-    if (sigjmp_buf* pjb = t_pjbProbe) {
-        t_pjbProbe = nullptr;
-        siglongjmp(*pjb, 1);
-    }
-    // Not a probe: what was there before handles it.
-    struct sigaction& old = sig == SIGSEGV ? g_saOldSegv : g_saOldBus;
-    if ((old.sa_flags & SA_SIGINFO) && old.sa_sigaction) {
-        old.sa_sigaction(sig, psi, pctx);
-        return;
-    }
-    if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler != SIG_DFL && old.sa_handler != SIG_IGN) {
-        old.sa_handler(sig);
-        return;
-    }
-    ::sigaction(sig, &old, nullptr);  // the fault comes again, with the old disposition
+    Slot* ps = t_pSlot;
+    if (ownedByProbe(psi, ps))
+        siglongjmp(ps->jb, 1);
+    int e = errno;
+    passOn(sig, psi, pctx);
+    errno = e;
 }
 
 // ThreadSanitizer takes the fault signals for itself and does not hand a
@@ -180,16 +278,33 @@ __attribute__((noinline, no_sanitize_address)) void touchEachPage(uintptr_t lo, 
     }
 }
 
-// The touches under the guard; false when one faulted.
+// The touches with the slot armed; false when one faulted. The slot is armed
+// before the fault signals are let through (whatever the thread blocks): one
+// that was sent while they were blocked arrives then and is handed on as at
+// any other time.
+__attribute__((noinline)) bool touchArmed(Slot& slot, bool fWrite)
+{
+    if (sigsetjmp(slot.jb, 0) != 0)
+        return false;  // the guard jumped back
+    t_pSlot = &slot;
+    sigset_t faults = faultSignals();
+    pthread_sigmask(SIG_UNBLOCK, &faults, &slot.maskCaller);
+    touchEachPage(slot.lo, slot.hi, fWrite);
+    return true;
+}
+
 bool touchPages(uintptr_t lo, uintptr_t hi, bool fWrite)
 {
-    sigjmp_buf jb;
-    if (sigsetjmp(jb, 0) != 0)
-        return false;  // the guard jumped back and cleared itself
-    t_pjbProbe = &jb;
-    touchEachPage(lo, hi, fWrite);
-    t_pjbProbe = nullptr;
-    return true;
+    Slot slot;
+    slot.lo = lo;
+    slot.hi = hi;
+    slot.pOuter = t_pSlot;
+    sigemptyset(&slot.maskCaller);
+    bool fOk = touchArmed(slot, fWrite);
+    if (sigismember(&slot.maskCaller, SIGSEGV) || sigismember(&slot.maskCaller, SIGBUS))
+        pthread_sigmask(SIG_SETMASK, &slot.maskCaller, nullptr);
+    t_pSlot = slot.pOuter;
+    return fOk;
 }
 
 }  // namespace
@@ -198,12 +313,16 @@ bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite)
 {
     if (hi <= lo)
         return true;
-    if (guardInstalled())
+    bool fGuard = guardInstalled();
+    if (!insideMappings(lo, hi))
+        return false;
+    if (fGuard)
         return touchPages(lo, hi, fWrite);
     if (!vmUsable())
         return mappedInProcess(lo, hi, fWrite);
-    // One byte of the range in each of its pages: its first byte, then the
-    // first byte of every later page.
+    // One byte of the range in each of its pages is read: its first byte,
+    // then the first byte of every later page. Write access is found without
+    // writing: a write of any kind could undo another thread's.
     constexpr unsigned long kBatch = 64;
     char bytes[kBatch];
     iovec local[kBatch], remote[kBatch];
@@ -219,14 +338,10 @@ bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite)
         }
         if (vmCall(false, local, remote, n) != ssize_t(n))
             return false;
-        // Writing back the byte just read changes nothing the caller sees,
-        // and fails on a page without write access.
-        if (fWrite && vmCall(true, local, remote, n) != ssize_t(n))
-            return false;
         if (pos == 0)
             break;
     }
-    return true;
+    return !fWrite || writableInProcess(lo, hi);
 }
 
 namespace {

@@ -1,0 +1,46 @@
+// Probing user pages as a driver does, and pages to probe.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include "kv_kernel.h"
+
+namespace kvtest {
+
+// n fresh read-write pages; the last one is the test's to unmap.
+struct Pages {
+    char* p;
+    std::size_t cb;
+    explicit Pages(std::size_t n) : cb(n * PAGE_SIZE)
+    {
+        p = static_cast<char*>(mmap(nullptr, cb, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    }
+    ~Pages() { munmap(p, cb - PAGE_SIZE); }
+};
+
+// True when the probe accepted the range (the MDL is then locked and mapped).
+inline bool probe(const void* va, ULONG cb, KPROCESSOR_MODE mode, LOCK_OPERATION op)
+{
+    PMDL m = IoAllocateMdl(const_cast<void*>(va), cb, FALSE, FALSE, nullptr);
+    EXPECT_NE(m, nullptr);
+    bool fOk = true;
+    KV_TRY
+    {
+        MmProbeAndLockPages(m, mode, op);
+    }
+    KV_EXCEPT
+    {
+        fOk = false;
+    }
+    if (fOk) {
+        void* sys = MmGetSystemAddressForMdlSafe(m, NormalPagePriority);
+        EXPECT_EQ(sys, va);
+        EXPECT_EQ(MmGetMdlByteCount(m), cb);
+        MmUnlockPages(m);
+    }
+    IoFreeMdl(m);
+    return fOk;
+}
+
+}  // namespace kvtest
