@@ -42,6 +42,7 @@ bool isAnswerAwaited(const YekChanUser* pcu)
 int RunIo::run()
 {
     _pcuFailed = nullptr;
+    // Once a channel has failed nothing waits on the others.
     for (const Chan& ch : _vccn) {
         if (ch.pcu()->isFail()) {
             _pcuFailed = ch.pcu();
@@ -55,7 +56,7 @@ int RunIo::run()
             if (ch.isState(sIdle) && pcu->isYkuUser())
                 ch.setState(sSend);
             else if (ch.isState(sIdle) && isAnswerAwaited(pcu))
-                ch.setState(sRecv);
+                ch.setState(sRecv);  // sent by an earlier pump
             if (ch.isState(sSend)) {
                 if (!pcu->isYkuUser()) {
                     ch.setState(sRecv);
