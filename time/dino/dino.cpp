@@ -7,6 +7,7 @@
 
 #include "dbg.h"
 #include "fexassert.h"
+#include "yek_portmux.h"
 
 namespace KVdepYek100 {
 
@@ -27,37 +28,41 @@ YekChanUser* RunIo::pucIo(int i) const
     return i >= 0 && static_cast<size_t>(i) < _vccn.size() ? _vccn[static_cast<size_t>(i)].pcu() : nullptr;
 }
 
+namespace {
+
+// The server on the channel waits for its answer: the request went out.
+bool isAnswerAwaited(const YekChanUser* pcu)
+{
+    const PortMux* ppm = dynamic_cast<const PortMux*>(pcu->pux());
+    return ppm && ppm->pucDev() == pcu && ppm->isAwaitingDev();
+}
+
+}  // namespace
+
 int RunIo::run()
 {
     _pcuFailed = nullptr;
-    return pump(false);
-}
-
-void RunIo::drain()
-{
-    pump(true);
-}
-
-int RunIo::pump(bool fDrain)
-{
-    // Draining passes over the channels that failed.
-    auto isOut = [fDrain](const Chan& ch) { return fDrain && !ch.pcu()->isGood(); };
+    // Once a channel has failed nothing waits on the others.
+    for (const Chan& ch : _vccn) {
+        if (ch.pcu()->isFail()) {
+            _pcuFailed = ch.pcu();
+            return -1;
+        }
+    }
     for (;;) {
         bool fSending = false;
         for (Chan& ch : _vccn) {
-            if (isOut(ch))
-                continue;
             YekChanUser* pcu = ch.pcu();
             if (ch.isState(sIdle) && pcu->isYkuUser())
                 ch.setState(sSend);
+            else if (ch.isState(sIdle) && isAnswerAwaited(pcu))
+                ch.setState(sRecv);  // sent by an earlier pump
             if (ch.isState(sSend)) {
                 if (!pcu->isYkuUser()) {
                     ch.setState(sRecv);
                 } else if (pcu->sigSend().isFail()) {
-                    if (!fDrain) {
-                        _pcuFailed = pcu;
-                        return -1;
-                    }
+                    _pcuFailed = pcu;
+                    return -1;
                 } else {
                     fSending = true;
                 }
@@ -65,22 +70,17 @@ int RunIo::pump(bool fDrain)
         }
         if (!fSending) {
             for (Chan& ch : _vccn) {
-                if (!ch.isState(sRecv) || isOut(ch))
+                if (!ch.isState(sRecv))
                     continue;
                 YekChanUser* pcu = ch.pcu();
                 if (pcu->sigRecv().isFail()) {
-                    if (!fDrain) {
-                        _pcuFailed = pcu;
-                        return -1;
-                    }
-                    continue;
+                    _pcuFailed = pcu;
+                    return -1;
                 }
                 ch.setState(pcu->isYkuUser() ? sSend : sIdle);
             }
         }
-        bool fIdle =
-            std::all_of(_vccn.begin(), _vccn.end(), [&](const Chan& ch) { return ch.isState(sIdle) || isOut(ch); });
-        if (fIdle)
+        if (std::all_of(_vccn.begin(), _vccn.end(), [](const Chan& ch) { return ch.isState(sIdle); }))
             return 0;
     }
 }
@@ -92,6 +92,16 @@ namespace KVdepDino100 {
 static const char szSrc[] = "dino";
 
 namespace {
+
+// Answers waiting on the channel before a request goes out answer exchanges
+// given up before (the server answers none given up once the next request
+// has come): they go, so that the answer taken next is this request's.
+void dropWaitingAnswers(const Func& f, int c)
+{
+    Channel* pcn = f.ptt()->pcn(c);
+    while (pcn->peekDown())
+        pcn->releaseDown(0, pcn->getDown(0));
+}
 
 // The Funcs still on a task's stack, when the task goes without running them.
 void freeStack(TaskFunc& tf)
@@ -321,9 +331,6 @@ int DinoPlexSync::pump()
             setStat(*pcu);
         else
             setFailed("RunIo failed", r);
-        // The other channels finish what they have under way: nothing of
-        // theirs is left on its way to answer a later exchange.
-        pur()->drain();
     } else if (isAnyRunning()) {
         setFailed("exchange not finished", 0);
         r = -1;
@@ -369,6 +376,7 @@ int DinoOpenClientFunc::func(int e)
     case 0:
         return setup(1, fCanput(c), 0);
     case 1:
+        dropWaitingAnswers(*this, c);
         new (pmu(c)->puc()) DinoOpen();
         KVdepYek100::putbuf(pmu(c)->pup(), _sgName);
         return setup(2, fCanget(c), fSendup(c));
@@ -401,6 +409,7 @@ int DinoSyncClientFunc::func(int e)
     case 0:
         return setup(1, fCanput(c), 0);
     case 1:
+        dropWaitingAnswers(*this, c);
         new (pmu(c)->puc()) DinoSync();
         KVdepYek100::putbuf(pmu(c)->pup(), reinterpret_cast<const char*>(_pdp->_mpucOut),
                             std::min(_pdp->_sOut, DinoPlex::cbImage));

@@ -52,20 +52,18 @@ public:
     // The channel of index i, or null.
     YekChanUser* pucIo(int i = 0) const;
 
-    // 0 when every channel is idle; -1 at the first failed transfer.
+    // 0 when every channel is idle; -1 at the first failed transfer, and
+    // before any transfer when a channel failed in an earlier run: nothing
+    // waits on the other channels once a failure is known. A channel whose
+    // server waits for the answer to a request sent before (by a pump that
+    // failed, say) is received from.
     int run();
-    // After a failed run: pumps the channels that are still good until they
-    // are idle, passing over those that failed.
-    void drain();
-    // The channel whose transfer failed in the last run, or null.
+    // The channel whose failure ended the last run, or null.
     YekChanUser* pcuFailed() const { return _pcuFailed; }
 
     UseIo* _pui;
     std::vector<Chan> _vccn;
     YekChanUser* _pcuFailed;
-
-private:
-    int pump(bool fDrain);
 };
 
 // An object that runs on a pump (which belongs to the application).

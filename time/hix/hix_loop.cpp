@@ -3,6 +3,7 @@
 
 #include "qir.h"
 #include "stdapihix.h"
+#include "tico_inline.h"
 
 int StdApiHixBurst::hix_loop()
 {
@@ -35,7 +36,7 @@ int StdApiHixBurst::hix_loop()
                 line[2 * j] = static_cast<char>(w & 0xFF);
                 line[2 * j + 1] = static_cast<char>((w >> 8) & 0xFF);
             }
-            KVdepMoru100::ScanLine sl(line, _fEdgeRise, 0, _pos);
+            KVdepMoru100::InlineScanLine sl(line, _fEdgeRise, 0, _pos);
             if (proceed(c, sl) != 0)
                 return -1;
         }

@@ -6,7 +6,8 @@ namespace {
 
 constexpr EdgeList risingEdges(bool fHighBefore, unsigned f0)
 {
-    EdgeList el{{iEdgeFiller, iEdgeFiller, iEdgeFiller, iEdgeFiller, iEdgeFiller, iEdgeFiller}, 0, 0};
+    const int32_t f = Fracts::iInvalid;
+    EdgeList el{{f, f, f, f, f, f}, 0, 0};
     bool fPrev = fHighBefore;
     for (int p = 0; p < 12; ++p) {
         bool fCur = (f0 >> (11 - p)) & 1;

@@ -5,6 +5,7 @@
 #include "fexassert.h"
 #include "moru.h"
 #include "moru_texts.h"
+#include "tico_inline.h"
 
 namespace KVdepMoru100 {
 
@@ -53,7 +54,7 @@ void ModeAvg::sample(std::streambuf* psb, int iFifo)
     }
     char mpch[8];
     while (isGood() && !isDone() && readLine(psb, mpch)) {
-        ScanLine sl(mpch, fEdgeRise(iFifo), fModeFilt(iFifo), pos());
+        InlineScanLine sl(mpch, fEdgeRise(iFifo), fModeFilt(iFifo), pos());
         if (sl.isOverflow()) {
             setFailed(szFifoOverflow, 0);
             break;

@@ -5,6 +5,7 @@
 
 #include "moru.h"
 #include "moru_texts.h"
+#include "tico_inline.h"
 
 namespace KVdepMoru100 {
 
@@ -51,7 +52,7 @@ void ModeDual::sample(std::streambuf* psb, int iFifo)
             break;
         if (isDebug())
             os() << iFifo << " ";
-        ScanLine sl(mpch, fEdgeRise(iFifo), false, pos());
+        InlineScanLine sl(mpch, fEdgeRise(iFifo), false, pos());
         if (sl.isOverflow()) {
             setFailed(szFifoOverflow, 0);
             break;

@@ -4,6 +4,7 @@
 
 #include "moru.h"
 #include "moru_texts.h"
+#include "tico_inline.h"
 
 namespace KVdepMoru100 {
 
@@ -47,7 +48,7 @@ void ModeTotalCount::sample(std::streambuf* psb, int iFifo)
     }
     char mpch[8];
     while (isGood() && !isDone() && readLine(psb, mpch)) {
-        ScanLine sl(mpch, fEdgeRise(0), false, pos());
+        InlineScanLine sl(mpch, fEdgeRise(0), false, pos());
         if (sl.isOverflow()) {
             setFailed(szFifoOverflow, 0);
             break;

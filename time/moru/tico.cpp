@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "edge_table.h"
 #include "fexassert.h"
 
 namespace KVdepMoru100 {
@@ -49,6 +50,19 @@ uint32_t ticks(const KVdepYek100::Time& ti, const TiCore*)
 }
 
 static_assert(sizeof(EdgeList::_mpFracts) == sizeof(Fracts::_mpFracts), "an edge list is copied whole");
+
+Fracts::Fracts(int fCarry, int f0, int fEdgeRise, int fModeFilt)
+{
+    static_cast<void>(fModeFilt);
+    copyEdges(*this, fCarry, f0, fEdgeRise);
+}
+
+ScanLine::ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos)
+    : Fracts(carryOf(mpch), patternOf(mpch), fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
+{
+    if (isDebug())
+        trace();
+}
 
 std::ostream& Fracts::print(std::ostream& os, int fCarry, int f0)
 {

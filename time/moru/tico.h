@@ -9,7 +9,6 @@
 #include <iosfwd>
 
 #include "dbg.h"
-#include "edge_table.h"
 #include "moruexport.h"
 #include "yek.h"
 
@@ -51,16 +50,10 @@ MORU_API bool fitsTicks(const KVdepYek100::Time& ti);
 class MORU_API Fracts {
 public:
     static constexpr int ccFracts = 6;
-    static constexpr int32_t iInvalid = iEdgeFiller;  // an entry of bytes 0xA5
+    static constexpr int32_t iInvalid = -1515870811;  // an entry of bytes 0xA5
 
-    // Copies the pattern's list from the table; fModeFilt has no effect.
-    Fracts(int fCarry, int f0, int fEdgeRise, int fModeFilt)
-    {
-        static_cast<void>(fModeFilt);
-        const EdgeList& el = edgeList(fCarry, f0, fEdgeRise);
-        std::memcpy(_mpFracts, el._mpFracts, sizeof _mpFracts);
-        _c = el._c;
-    }
+    // Decodes the pattern; fModeFilt has no effect.
+    Fracts(int fCarry, int f0, int fEdgeRise, int fModeFilt);
 
     int cFract() const { return _c; }
     // Entry i; an index outside the valid entries gives iInvalid and never
@@ -73,6 +66,10 @@ public:
 
     int32_t _mpFracts[ccFracts];
     int32_t _c;
+
+protected:
+    // The list is the deriving decoder's to fill.
+    Fracts() {}
 };
 
 // One FIFO line, decoded in place: the caller's 8 bytes must outlive it.
@@ -81,12 +78,7 @@ public:
     enum Flag { OFLOW = 128, ARM = 64, EPOCH = 32, FIRST = 16, WRAP = 8 };
 
     // With a trace stream, writes the line's trace (no line end).
-    ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos)
-        : Fracts(carryOf(mpch), patternOf(mpch), fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
-    {
-        if (isDebug())
-            trace();
-    }
+    ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos);
 
     unsigned cEc() const { return le<uint16_t>(_mpch); }
     // Bytes 4 to 7 as one word, the flag byte shifted out.
@@ -104,11 +96,17 @@ public:
 
     const char* _mpch;
 
-private:
-    unsigned b(int i) const { return static_cast<unsigned char>(_mpch[i]); }
+protected:
+    // The line kept and the trace stream set; the deriving decoder fills the
+    // edge list and writes the trace.
+    ScanLine(const char* mpch, std::ostream* pos) : DebugLog(pos), _mpch(mpch) {}
     // The line's three carry bits and its 12-bit tap pattern.
     static int carryOf(const char* mpch) { return mpch[4] & 7; }
     static int patternOf(const char* mpch) { return le<uint16_t>(mpch + 2) & 0xFFF; }
+    void trace();
+
+private:
+    unsigned b(int i) const { return static_cast<unsigned char>(_mpch[i]); }
     // A little-endian word of the line, read with one load where the host
     // is little-endian.
     template <typename U>
@@ -123,7 +121,6 @@ private:
 #endif
         return u;
     }
-    void trace();
 };
 
 }  // namespace KVdepMoru100

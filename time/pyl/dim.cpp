@@ -101,6 +101,11 @@ int PylMux::DinoSyncServerFunc::func(int e)
 {
     const int c = cnClient();
     const int d = cnSio();
+    // Every step after the board write: a sync given up ends there, without
+    // an answer (an up buffer it holds stays lent to the channel for the
+    // next one).
+    if (e >= 20 && isSuperseded())
+        return setup(-1, 0, fReleasedown(c));
     switch (e) {
     case 0:
         return setup(10, fCanget(c), 0);
@@ -114,17 +119,10 @@ int PylMux::DinoSyncServerFunc::func(int e)
     }
     case 20:
         noteBoardStep(dynamic_cast<const SioWriteFunc*>(ptt()->ptfRet()));
-        if (isSuperseded())
-            return setup(-1, 0, fReleasedown(c));
         return call(30, new SioReadFunc(d, 0));
     case 30:
-        if (isSuperseded())
-            return setup(-1, 0, fReleasedown(c));
         return setup(70, fCanput(c), 0);
     case 70: {
-        // The up buffer stays lent to the channel for the next answer.
-        if (isSuperseded())
-            return setup(-1, 0, fReleasedown(c));
         const SioReadFunc* ptf = dynamic_cast<const SioReadFunc*>(ptt()->ptfRet());
         FEX_ASSERT(ptf, "ptf", szSrc, 79);
         noteBoardStep(ptf);

@@ -126,12 +126,22 @@ bool PortMux::isDevFailed() const
 
 bool PortMux::isStuck(Task* pta) const
 {
-    TaskFunc* ptt = dynamic_cast<TaskFunc*>(pta);
-    if (!ptt || ptt->_cRec != 0 || !ptt->isRunning() || !isDevFailed())
+    return isDevFailed() && waitsForDev(pta, true);
+}
+
+bool PortMux::isAwaitingDev() const
+{
+    return waitsForDev(_poDev.pta(), false);
+}
+
+bool PortMux::waitsForDev(const Task* pta, bool fBuffer) const
+{
+    const TaskFunc* ptt = dynamic_cast<const TaskFunc*>(pta);
+    if (!ptt || ptt->_cRec != 0 || !ptt->isRunning())
         return false;
     TaskFlags fl(ptt->_stfr.top().ptf()->f());
     for (int i = 0; i < ptt->cChan(); ++i) {
-        if (ptt->pcn(i) == pucDev() && (fl.isCanget(i) || fl.isCanget2(i) || fl.isCanput(i)))
+        if (ptt->pcn(i) == pucDev() && (fl.isCanget(i) || fl.isCanget2(i) || (fBuffer && fl.isCanput(i))))
             return true;
     }
     return false;

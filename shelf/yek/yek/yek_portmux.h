@@ -64,6 +64,9 @@ public:
 
     int cPortTypes() const;
     Channel* pucDev() const { return _poDev.pcn(); }
+    // The request in progress waits for the device channel's answer to what
+    // it sent there.
+    bool isAwaitingDev() const;
 
     const PortClass* _pPc;
     Port* _pPo;
@@ -77,6 +80,9 @@ private:
     bool isDevFailed() const;
     // A task waiting for the device channel after the device channel failed.
     bool isStuck(Task* pta) const;
+    // The current step of pta waits for a message of the device channel, or
+    // (fBuffer) for one of its up buffers; never while pta is inside a step.
+    bool waitsForDev(const Task* pta, bool fBuffer) const;
 
     // Signals that arrive while a task is dropped are not served.
     bool _fDropping = false;

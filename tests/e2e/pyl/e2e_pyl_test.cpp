@@ -342,6 +342,10 @@ TEST(EndToEndPyl, BoardThatGoesAwayLeavesNoAnswerOnTheOther)
                     EXPECT_EQ(os.str(), szWant);
                     EXPECT_EQ(boardA->sio()->outputs(), k % 2 == 0 ? 0x10u : 0u);
                 }
+                // One read for each sync that returned; the cut sync's server
+                // read the board only when its read had been asked for before
+                // the cut (the failing board pumped second).
+                EXPECT_EQ(boardA->sio()->reads().size(), fFailingFirst ? 4u : 5u);
             }
             kvworld::Report rep = w.teardown();
             EXPECT_TRUE(rep.clean()) << rep.text();

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "tico.h"
+#include "tico_inline.h"
 
 namespace {
 
@@ -67,18 +67,22 @@ TEST(EdgeTable, BitsAbovePatternAreIgnored)
 }
 
 // The line's other bits (event count, edge index, flags, coarse count) stay
-// out of the pattern and the carry.
+// out of the pattern and the carry, in the exported decoder and in the inline
+// one of the libraries' own decode paths.
 TEST(EdgeTable, LinesGiveTheListOfTheirPatternAndCarry)
 {
-    Mismatches m;
+    Mismatches m, mInline;
     for (int fRise : {0, 1})
         for (int fCarry = 0; fCarry < 8; ++fCarry)
             for (int f0 = 0; f0 < 4096; ++f0) {
                 char mpch[8] = {'\xFF', '\xFF', static_cast<char>(f0), static_cast<char>(0xF0 | f0 >> 8),
                                 static_cast<char>(0xF8 | fCarry), '\xFF', '\xFF', '\xFF'};
-                m.check(ScanLine(mpch, fRise, 0, nullptr), WalkedEdges(fCarry, f0, fRise), fCarry, f0, fRise);
+                WalkedEdges we(fCarry, f0, fRise);
+                m.check(ScanLine(mpch, fRise, 0, nullptr), we, fCarry, f0, fRise);
+                mInline.check(InlineScanLine(mpch, fRise, 0, nullptr), we, fCarry, f0, fRise);
             }
     EXPECT_EQ(m.c, 0) << "first: " << m.sgFirst;
+    EXPECT_EQ(mInline.c, 0) << "first: " << mInline.sgFirst;
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // libmoru as an application uses it: the analyzer client, its modes and the
 // protocol object from the shared library; the channels and the in-process
 // analyzer server from the application's own build of the message layer.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 #include "analyzer_server.h"
 #include "fifo_lines.h"
@@ -42,6 +45,51 @@ TEST(Libmoru, ProtocolObjectAndTimeCore)
     EXPECT_EQ(ticks(KVdepYek100::Time(1, 0), &tc2n5), 30000003u);
     MoruConfig c;
     EXPECT_EQ(hex(marshalled(theMoru_moru_Proto, c)), "07" + std::string(60, '0'));
+}
+
+// Lines decoded with the library's constructors, as an application's own
+// scan of FIFO lines does.
+TEST(Libmoru, DecodesFifoLines)
+{
+    const std::string sgHit = line(0x1234, 0x0F0, 0, fWrap, 0x030201);
+    ScanLine sl(sgHit.data(), 1, 0, nullptr);
+    EXPECT_EQ(sl.cEc(), 0x1234u);
+    EXPECT_EQ(sl.cCt(), 0x030201u);
+    EXPECT_TRUE(sl.isHit());
+    ASSERT_EQ(sl.cFract(), 1);
+    EXPECT_EQ(sl.iFract(sl.iOffs()), 4);
+    ScanLine slFall(sgHit.data(), 0, 0, nullptr);
+    EXPECT_EQ(slFall.iFract(0), 8);
+
+    std::ostringstream os;
+    const std::string sgOflow = line(0, 0, 0, fOflow | 7, 0);
+    ScanLine slTrace(sgOflow.data(), 1, 0, &os);
+    EXPECT_EQ(os.str(), "00000000.87000000 111.000000000000  SCAN OFLOW");
+    EXPECT_EQ(slTrace.cFract(), 0);
+
+    Fracts fr(1, 0xAAA, 1, 0);
+    EXPECT_EQ(fr.cFract(), 5);
+    EXPECT_EQ(fr.iFract(0), 2);
+}
+
+// What a program built against the library resolves: the constructors of
+// the decoder by their symbols; the edge table they read is not among them.
+TEST(Libmoru, ExportsTheDecoderConstructorsAndNotTheirTable)
+{
+    void* pv = dlopen(KV_LIBMORU_FILE, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(pv, nullptr) << KV_LIBMORU_FILE << ": " << dlerror();
+    struct Row {
+        const char* szSymbol;
+        bool fExported;
+    };
+    const Row mp[] = {
+        {"_ZN12KVdepMoru1006FractsC1Eiiii", true},        // Fracts(int, int, int, int)
+        {"_ZN12KVdepMoru1008ScanLineC1EPKciiPSo", true},  // ScanLine(const char*, int, int, std::ostream*)
+        {"_ZN12KVdepMoru1009aelRisingE", false},          // the edge table
+    };
+    for (const Row& r : mp)
+        EXPECT_EQ(dlsym(pv, r.szSymbol) != nullptr, r.fExported) << r.szSymbol;
+    dlclose(pv);
 }
 
 }  // namespace

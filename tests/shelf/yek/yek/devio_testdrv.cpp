@@ -89,11 +89,11 @@ struct DriverAccess {
         return complete(irp, STATUS_SUCCESS);
     }
 
-    static bool takeFault(TestBoardDriver& t, ULONG uCode, NTSTATUS* pst)
+    static bool takeFault(TestBoardDriver& t, ULONG uCode, int iChan, NTSTATUS* pst)
     {
         for (auto it = t._mpFail.begin(); it != t._mpFail.end(); ++it)
-            if (it->first == uCode) {
-                *pst = it->second;
+            if (it->uCode == uCode && (it->iChan < 0 || it->iChan == iChan)) {
+                *pst = it->st;
                 t._mpFail.erase(it);
                 return true;
             }
@@ -115,7 +115,7 @@ struct DriverAccess {
         std::unique_lock<std::mutex> lk(t._mtx);
         t._mpCall.push_back(Call{uCode, *pioc});
         NTSTATUS st;
-        if (takeFault(t, uCode, &st))
+        if (takeFault(t, uCode, iChan, &st))
             return complete(irp, st);
         // As the driver does: a receiving control record below its minimum
         // is refused before anything is sent.
@@ -237,10 +237,10 @@ void TestBoardDriver::answer(int iChan, const KVdepYek100::YekControl& uc, const
     complete(irp, STATUS_SUCCESS);
 }
 
-void TestBoardDriver::failNext(ULONG uCode, NTSTATUS st)
+void TestBoardDriver::failNext(ULONG uCode, NTSTATUS st, int iChan)
 {
     std::lock_guard<std::mutex> lk(_mtx);
-    _mpFail.emplace_back(uCode, st);
+    _mpFail.push_back(Fault{uCode, st, iChan});
 }
 
 void TestBoardDriver::overstateData(size_t cbMore)

@@ -63,8 +63,9 @@ public:
     void setOnPut(std::function<void(const Msg&)> fn);
     // Queues an answer on channel iChan; a get that waits for it completes.
     void answer(int iChan, const KVdepYek100::YekControl& uc, const std::string& sgData = "");
-    // The next request of this code fails with st before anything is moved.
-    void failNext(ULONG uCode, NTSTATUS st);
+    // The next request of this code (on channel iChan, or on any when -1)
+    // fails with st before anything is moved.
+    void failNext(ULONG uCode, NTSTATUS st, int iChan = -1);
     // The data limit written back by gets lies: cbMore bytes past the data.
     void overstateData(size_t cbMore);
 
@@ -80,6 +81,11 @@ public:
     std::vector<Msg> puts();
 
 private:
+    struct Fault {
+        ULONG uCode;
+        NTSTATUS st;
+        int iChan;
+    };
     struct Chan {
         bool fOpen = false;
         std::deque<Msg> dqAnswer;
@@ -90,7 +96,7 @@ private:
     std::mutex _mtx;
     std::vector<DrvProto> _mpProto;
     std::function<void(const Msg&)> _fnOnPut;
-    std::vector<std::pair<ULONG, NTSTATUS>> _mpFail;
+    std::vector<Fault> _mpFail;
     size_t _cbOverstate = 0;
     Chan _mpChan[2];
     std::vector<std::string> _mpsgOpen;
