@@ -65,6 +65,18 @@ function(kv_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
 
+# kv_add_folders(<folder>...): adds each folder, in the order given, below the
+# current one. A folder without a CMakeLists.txt stops the configure: a lost
+# list or a misspelt name must not build "fine" without its targets.
+function(kv_add_folders)
+  foreach(d IN LISTS ARGN)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/CMakeLists.txt)
+      message(FATAL_ERROR "kv_add_folders: ${CMAKE_CURRENT_SOURCE_DIR}/${d} has no CMakeLists.txt")
+    endif()
+    add_subdirectory(${d})
+  endforeach()
+endfunction()
+
 # kv_check_exports(<deliverable> <expected-symbol-file>): the deliverable
 # exports exactly the symbols listed (demangled, one a line): a linker version
 # script made from the list keeps them and hides every other, and a test checks
