@@ -2,7 +2,11 @@
 # Installs the Debian packages the build and the tests need, when they are
 # missing. Needs root for apt-get; without root it only reports what is missing.
 set -eu
-pkgs="cmake make g++ binutils libgtest-dev libgmock-dev googletest libbenchmark-dev"
+# The build, the tests and the benchmarks; sysctl for the ThreadSanitizer
+# check (procps); GNU time for bench/long_run.sh (time).
+pkgs="cmake make g++ binutils"
+pkgs="$pkgs libgtest-dev libgmock-dev googletest libbenchmark-dev"
+pkgs="$pkgs procps time"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
