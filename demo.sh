@@ -3,16 +3,23 @@
 # simulated HIX-5316 in slot 0, through the kavorqir driver on the stand-in
 # platform. Installs the Debian packages it needs first when run as root.
 # Arguments go to hixburst (for example --param CCH=2 --input1 200000); see
-# ./demo.sh --help. The build goes to build/ (or $KV_BUILD_DIR).
+# ./demo.sh --help. The build goes to build/ in the source folder (or
+# $KV_BUILD_DIR, taken from the source folder when relative).
+# The demo runs in the caller's working folder and environment: the burst
+# library looks for its log file "kvdiag.log" there and in the folder named by
+# USERPROFILE (which it reports on standard error when it is not set).
 set -eu
-cd "$(dirname "$0")"
-./tools/install-deps.sh
+src=$(cd "$(dirname "$0")" && pwd)
+"$src/tools/install-deps.sh"
 jobs=$(nproc 2>/dev/null || echo 4)
 dir=${KV_BUILD_DIR:-build}
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+case $dir in
+  /*) ;;
+  *) dir=$src/$dir ;;
+esac
+if [ ! -x "$dir/bin/hixburst" ]; then
+  echo "demo: building hixburst in $dir (the first build takes a few minutes)" >&2
+fi
+cmake -S "$src" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$dir" -j "$jobs" --target hixburst > /dev/null
-# Windows always sets USERPROFILE, where the burst library looks for its log
-# file "kvdiag.log"; here the home folder plays that part.
-USERPROFILE=${USERPROFILE:-${HOME:-/}}
-export USERPROFILE
 exec "$dir/bin/hixburst" "$@"

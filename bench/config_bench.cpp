@@ -64,7 +64,7 @@ int main(int argc, char** argv)
             char szText[96];
             std::snprintf(szText, sizeof szText, "the image through our layers against its bytes on the bus, %.2f ms",
                           sBus * 1000.0);
-            rc = kvbench::runWithRatios(argc, argv, {{"BM_ConfigThroughTheStack", "the bus", szText, sBus}});
+            rc = kvbench::runWithRatios(argc, argv, {{"BM_ConfigThroughTheStack", "the bus", szText, 1, sBus}});
         }
     }
     stack.finish();

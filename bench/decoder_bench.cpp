@@ -86,5 +86,5 @@ BENCHMARK(BM_PlainRead);
 int main(int argc, char** argv)
 {
     return kvbench::runWithRatios(argc, argv,
-                                  {{"BM_DecodeLine", "BM_PlainRead", "decoding lines against reading their bytes"}});
+                                  {{"BM_DecodeLine", "BM_PlainRead", "decoding lines against reading their bytes", 8}});
 }

@@ -62,7 +62,7 @@ int main(int argc, char** argv)
     }
     int rc = kvbench::runWithRatios(argc, argv,
                                     {{"BM_ExchangeThroughTheStack", "BM_ExchangeWithTheBoardDirectly",
-                                      "one register read with and without our layers"}});
+                                      "one register read with and without our layers", 20}});
     hix_burst_fini(0);
     stack.finish();
     return rc;

@@ -39,17 +39,20 @@ private:
     std::map<std::string, double> _mps;
 };
 
-// A benchmark compared with its baseline, and what the comparison shows. The
-// baseline is another benchmark, or a fixed time in seconds when
-// sBaseline is set (sgBaseline then names it).
+// A benchmark compared with its baseline, what the comparison shows and the
+// goal: at most rGoalMax times the baseline. The baseline is another
+// benchmark, or a fixed time in seconds when sBaseline is set (sgBaseline
+// then names it).
 struct Ratio {
     std::string sgMeasured;
     std::string sgBaseline;
     std::string sgText;
+    double rGoalMax = 0;
     double sBaseline = 0;
 };
 
-// Returns the process's exit status.
+// Returns the process's exit status: 0 when every goal measured holds, 1 when
+// one does not.
 inline int runWithRatios(int argc, char** argv, const std::vector<Ratio>& vratio)
 {
     benchmark::Initialize(&argc, argv);
@@ -57,15 +60,22 @@ inline int runWithRatios(int argc, char** argv, const std::vector<Ratio>& vratio
         return 1;
     RecordingReporter rep;
     benchmark::RunSpecifiedBenchmarks(&rep);
+    int rc = 0;
     for (const Ratio& r : vratio) {
         double sMeasured = rep.seconds(r.sgMeasured);
         double sBase = r.sBaseline > 0 ? r.sBaseline : rep.seconds(r.sgBaseline);
-        if (sMeasured > 0 && sBase > 0)
-            std::printf("%s: %.1f times the time of %s (%s)\n", r.sgMeasured.c_str(), sMeasured / sBase,
-                        r.sgBaseline.c_str(), r.sgText.c_str());
+        if (sMeasured <= 0 || sBase <= 0)
+            continue;
+        double rTimes = sMeasured / sBase;
+        bool fMet = rTimes <= r.rGoalMax;
+        std::printf("%s: %.1f times the time of %s (%s)\n", r.sgMeasured.c_str(), rTimes, r.sgBaseline.c_str(),
+                    r.sgText.c_str());
+        std::printf("%s: goal, a ratio of at most %g: %s\n", r.sgMeasured.c_str(), r.rGoalMax, fMet ? "met" : "not met");
+        if (!fMet)
+            rc = 1;
     }
     benchmark::Shutdown();
-    return 0;
+    return rc;
 }
 
 }  // namespace kvbench

@@ -69,17 +69,33 @@ function(kv_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
 
+# kv_add_folders(<folder>...): adds each folder, in the order given, below the
+# current one. A folder without a CMakeLists.txt stops the configure: a lost
+# list or a misspelt name must not build "fine" without its targets.
+function(kv_add_folders)
+  foreach(d IN LISTS ARGN)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/CMakeLists.txt)
+      message(FATAL_ERROR "kv_add_folders: ${CMAKE_CURRENT_SOURCE_DIR}/${d} has no CMakeLists.txt")
+    endif()
+    add_subdirectory(${d})
+  endforeach()
+endfunction()
+
 # kv_check_exports(<deliverable> <expected-symbol-file>): the deliverable
 # exports exactly the symbols listed (demangled, one a line): a linker version
 # script made from the list keeps them and hides every other, and a test checks
 # what the built deliverable exports against the list.
 function(kv_check_exports target listfile)
-  set(script ${CMAKE_SOURCE_DIR}/cmake/kv_version_script.awk)
+  set(script ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/kv_version_script.awk)
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
-  execute_process(COMMAND awk -f ${script} ${listfile} OUTPUT_FILE ${map} RESULT_VARIABLE rc)
+  execute_process(COMMAND awk -f ${script} ${listfile} OUTPUT_FILE ${map}.made RESULT_VARIABLE rc)
   if(rc)
     message(FATAL_ERROR "no version script for ${target} from ${listfile}")
   endif()
+  # The script is a link dependency: it is written only when its text
+  # changes, so that a configure with nothing changed relinks nothing.
+  file(COPY_FILE ${map}.made ${map} ONLY_IF_DIFFERENT)
+  file(REMOVE ${map}.made)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${listfile} ${script})
   target_link_options(${target} PRIVATE -Wl,--version-script=${map})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})

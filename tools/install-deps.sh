@@ -2,11 +2,15 @@
 # Installs the Debian packages the build and the tests need, when they are
 # missing. Needs root for apt-get; without root it only reports what is missing.
 set -eu
-pkgs="cmake make g++ binutils libgtest-dev libgmock-dev googletest libbenchmark-dev"
-missing=""
+# The build, the tests and the benchmarks; sysctl for the ThreadSanitizer
+# check (procps); GNU time for bench/long_run.sh (time).
+pkgs="cmake make g++ binutils"
+pkgs="$pkgs libgtest-dev libgmock-dev googletest libbenchmark-dev"
+pkgs="$pkgs procps time"
 # The Windows x64 cross compiler of the DLL build, with its headers, import
 # libraries and binutils.
 pkgs="$pkgs g++-mingw-w64-x86-64-posix"
+missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done

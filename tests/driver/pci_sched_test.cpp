@@ -195,6 +195,8 @@ struct TooLarge {
     const char* szLine;
 };
 
+void PrintTo(const TooLarge& c, std::ostream* pos) { *pos << c.szName; }
+
 class PciTooLargeTest : public PciSchedTest, public ::testing::WithParamInterface<TooLarge> {};
 
 TEST_P(PciTooLargeTest, FailsWithUnsuccessfulAndLosesNoBuffer)

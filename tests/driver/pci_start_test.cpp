@@ -131,6 +131,8 @@ struct StartFailure {
     const char* szLine;
 };
 
+void PrintTo(const StartFailure& c, std::ostream* pos) { *pos << c.szName; }
+
 class PciStartFailureTest : public PciTest, public ::testing::WithParamInterface<StartFailure> {};
 
 TEST_P(PciStartFailureTest, FailsWithItsLineAndStatus)

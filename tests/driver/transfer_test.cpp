@@ -122,6 +122,12 @@ struct FailingStep {
     size_t cBulk;  // transfers made, the failed one included
 };
 
+// "BulkOut2": the second bulk OUT transfer fails.
+void PrintTo(const FailingStep& c, std::ostream* pos)
+{
+    *pos << (c.kind == UrbKind::BulkOut ? "BulkOut" : "BulkIn") << c.nth;
+}
+
 class FailingStepTest : public TransferTest, public ::testing::WithParamInterface<FailingStep> {};
 
 TEST_P(FailingStepTest, EndsTheRequestWithItsStatusAndLineAndFreesTheChannel)

@@ -25,10 +25,24 @@ const int eTypeQirRead = 7;
 // The request type of the open exchange, which the error fault answers.
 const int eTypeVaqInit = 6;
 
-int fail(int i)
+// Every failure ends the run with one line "error: TEXT (code N)".
+int fail(const std::string& sgText, const std::string& sgCode)
 {
-    std::printf("error: %s (code %d)\n", hix_errortext(i), hix_diagcode(i));
+    std::printf("error: %s (code %s)\n", sgText.c_str(), sgCode.c_str());
     return 1;
+}
+
+int fail(int i) { return fail(hix_errortext(i), std::to_string(hix_diagcode(i))); }
+
+// The driver did not load: the loader's reason, kept among the kernel's
+// problems, and its status.
+int failDriver(kvworld::World& world, std::size_t cProblemsBefore, NTSTATUS st)
+{
+    std::vector<std::string> vsgProblem = world.kernel().problems();
+    std::string sgReason = vsgProblem.size() > cProblemsBefore ? vsgProblem[cProblemsBefore] : "its entry failed";
+    char szCode[16];
+    std::snprintf(szCode, sizeof szCode, "0x%08X", static_cast<unsigned>(st));
+    return fail("the driver did not load: " + sgReason, szCode);
 }
 
 std::string rate(uint64_t hz) { return hz ? std::to_string(hz) + " Hz" : "none"; }
@@ -61,10 +75,8 @@ int runBursts(const Options& opt, KVdepSim100::EzUsbBoard& board)
             r = hix_burst_loop(0);
         if (r < 0)
             return fail(0);
-        if (r != 0) {
-            std::printf("error: burst %d not complete after %ld passes\n", k, cPassesMax);
-            return 1;
-        }
+        if (r != 0)
+            return fail("burst not complete after " + std::to_string(cPassesMax) + " passes", std::to_string(k));
         int n0 = -1, n1 = -1;
         if (hix_burst_get_counts(0, &n0, &n1) != 0)
             return fail(0);
@@ -106,11 +118,10 @@ int main(int argc, char** argv)
     kvworld::World world;
     world.setLogCapacity(0);
     world.plug(*pboard);
-    std::string sgDriver = opt.sgDriver.empty() ? KV_KAVORQIR_MODULE : opt.sgDriver;
-    if (world.loadDriver(sgDriver) != STATUS_SUCCESS) {
-        std::printf("error: the driver %s did not load\n", sgDriver.c_str());
-        return 1;
-    }
+    std::size_t cProblems = world.kernel().problems().size();
+    NTSTATUS st = world.loadDriver(opt.sgDriver.empty() ? KV_KAVORQIR_MODULE : opt.sgDriver);
+    if (st != STATUS_SUCCESS)
+        return failDriver(world, cProblems, st);
     std::vector<uint8_t> mpbId = pboard->identity();
     std::printf("board: %s in slot 0, model 0x%02x%02x\n", pboard->model().c_str(), mpbId.size() > 4 ? mpbId[4] : 0,
                 mpbId.size() > 3 ? mpbId[3] : 0);

@@ -165,8 +165,15 @@ bool parseOptions(const std::vector<std::string>& args, Options* popt, std::stri
                 return false;
             }
         } else if (sgOpt == "--driver") {
-            if (!arg(&opt.sgDriver))
+            if (!arg(&sg))
                 return false;
+            if (sg.empty()) {
+                *psgError = "bad --driver '': expected the path of a driver module";
+                return false;
+            }
+            // A path without a folder names a file here, not a library the
+            // loader would search for.
+            opt.sgDriver = sg.find('/') == std::string::npos ? "./" + sg : sg;
         } else {
             *psgError = "unknown option '" + args[i] + "'";
             return false;

@@ -52,7 +52,7 @@ TEST(Dino, MessagesHaveTheirTypesSizesAndZeroFields)
     EXPECT_EQ(static_cast<DinoResp&>(r).eErr(3).iErr(4).iErr(), 4u);
 }
 
-TEST(Dino, Views)
+TEST(Dino, ViewsAcceptTheirClassAndItsDerivedClasses)
 {
     struct Case {
         const char* view;

@@ -304,7 +304,7 @@ TEST(ModeAvg, LineStreamGoesOnAcrossSampleCalls)
     EXPECT_EQ(stored(m), (std::vector<Timer>{100, fpe + 24}));
 }
 
-TEST(ModeAvg, Trace)
+TEST(ModeAvg, TracesTheScaleEachLineItDecodesAndHowEachCallEnds)
 {
     ModeAvg m(1, 2, ti(10.0));
     std::ostringstream os;

@@ -101,7 +101,7 @@ TEST(PuliMessages, PrintForms)
     EXPECT_EQ(printed(PuliStop()), "size=8 type=0x9");
 }
 
-TEST(PuliMessages, Views)
+TEST(PuliMessages, ViewsAcceptTheirTypes)
 {
     for (int e = 0; e <= 12; ++e) {
         YekControlBuf ucb;

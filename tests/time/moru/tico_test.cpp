@@ -119,7 +119,7 @@ TEST(Fracts, EntriesOutsideTheListReadAsFiller)
     EXPECT_TRUE(fr.hasFract(0));
 }
 
-TEST(Fracts, Print)
+TEST(Fracts, PrintsTheCarryBitsADotAndThePatternBitsHighestFirst)
 {
     std::ostringstream os;
     Fracts::print(os, 1, 0x0F0) << '|';
@@ -200,7 +200,7 @@ TEST(ScanLine, PatternAndCarryFromTheLine)
     EXPECT_EQ(sl0.iFract(sl0.iOffs()), 6);
 }
 
-TEST(ScanLine, Trace)
+TEST(ScanLine, WithAStreamTracesTheBytesThePatternAndTheFlagsOfItsLine)
 {
     struct Case {
         Line l;

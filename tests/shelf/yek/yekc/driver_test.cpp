@@ -232,16 +232,35 @@ TEST(HostEnv, ChannelSignalsReachTheCallbacksWithTheHandle)
 
 TEST(HostEnv, MissingSinksAndCallbacksDoNothing)
 {
+    SignalLog log;
+    Host::plog = &log;
     const YekEnvC tblNone = {nullptr, nullptr, nullptr};
-    YekEnvRed ueNone(&tblNone);
-    YekEnvRed ueNull(nullptr);
-    for (YekMsgSig* pue : {static_cast<YekMsgSig*>(&ueNone), static_cast<YekMsgSig*>(&ueNull), static_cast<YekMsgSig*>(nullptr)}) {
-        HostChannel cn(pue);
-        cn.putUp(0, cn.allocUp(0), true);
-        cn.putDownBuf(0, cn.allocDownBuf());
-        cn.releaseDown(0, cn.getDown(0));
+    const YekEnvC tblGetOnly = {nullptr, &Host::sigGet, nullptr};
+    const YekEnvC tblPutOnly = {nullptr, nullptr, &Host::sigPut};
+    YekEnvRed ueNone(&tblNone), ueNull(nullptr), ueGetOnly(&tblGetOnly), uePutOnly(&tblPutOnly);
+    struct Case {
+        const char* szSink;
+        YekMsgSig* pue;
+        const char* szSignals;
+    } cases[] = {
+        {"a table without callbacks", &ueNone, ""},
+        {"no table", &ueNull, ""},
+        {"no host environment", nullptr, ""},
+        {"a table without the put callback", &ueGetOnly, "get 1 null"},
+        {"a table without the get callback", &uePutOnly, "put 3 null"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.szSink);
+        HostChannel cn(c.pue);
+        cn.putUp(1, cn.allocUp(0), true);
+        cn.putDownBuf(2, cn.allocDownBuf());
+        cn.releaseDown(3, cn.getDown(3));
+        EXPECT_EQ(log.take(), c.szSignals);
+        // The buffers moved all the same: the up message waits for the host,
+        // the down buffer is back in its pool.
+        EXPECT_EQ(cn.pollIn(), 1);
+        EXPECT_EQ(cn.pollOut(), 1);
     }
-    SUCCEED();
 }
 
 }  // namespace

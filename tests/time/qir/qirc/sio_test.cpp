@@ -44,7 +44,7 @@ TEST(Sio, MessagesHaveTheirTypesSizesAndZeroFields)
     EXPECT_EQ(SioResp().fStat(0xAB).fStat(), 0xABu);
 }
 
-TEST(Sio, Views)
+TEST(Sio, ViewsAcceptTheirClassAndItsDerivedClasses)
 {
     struct Case {
         const char* view;
