@@ -309,6 +309,99 @@ TEST_F(PciStressTest, RequestsTimerAndInterruptsBesideRestartsAndRemovalEachEndO
     EXPECT_EQ(k().pool().outstanding(), 0u);
 }
 
+// A restart that fails while two handles carry requests of four threads, the
+// clock and the board's interrupts running: the device is surprise-removed,
+// every request ends once, the board refuses what comes after, and the
+// removal at the last close frees everything.
+struct FailedRestart {
+    const char* szName;
+    std::function<void(kstub::Kernel&)> arm;
+    const char* szLine;
+};
+
+void PrintTo(const FailedRestart& c, std::ostream* pos)
+{
+    *pos << c.szName;
+}
+
+class PciFailedRestartTest : public PciTest, public ::testing::WithParamInterface<FailedRestart> {
+protected:
+    PciFailedRestartTest() { world.setDebug(fWmDebugDefault); }
+};
+
+TEST_P(PciFailedRestartTest, EndsEveryRequestOnceAndTheRemovalWaitsForTheLastClose)
+{
+    plugAndLoad();
+    HANDLE mph[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
+        ASSERT_EQ(kstub::io::create(sg.c_str(), &mph[i], fOverlapped), STATUS_SUCCESS) << i;
+    }
+    Background bg;
+    bg.run([this](const std::atomic<bool>& fStop) {
+        while (!fStop)
+            k().advanceMs(100);
+    });
+    bg.run([this](const std::atomic<bool>& fStop) {
+        while (!fStop)
+            pdev->interrupt();
+    });
+    Outcomes out;
+    std::atomic<bool> fFailed{false};
+    std::atomic<unsigned> cAfter{0};
+    Background workers;
+    for (int i = 0; i < 4; ++i)
+        workers.run([&, i](const std::atomic<bool>& fStop) {
+            std::mt19937 rng(100 + static_cast<unsigned>(i));
+            while (!fStop) {
+                bool fAfter = fFailed;
+                oneRequest(mph[i / 2], rng, out);
+                if (fAfter)
+                    ++cAfter;
+            }
+        });
+    waitUntil([&] { return out.count() >= 40; });
+    ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+    GetParam().arm(k());
+    EXPECT_EQ(k().pnp().start(pdev->pdo()), STATUS_INSUFFICIENT_RESOURCES);
+    fFailed = true;
+    EXPECT_TRUE(boardLogs(GetParam().szLine));
+    EXPECT_EQ(k().pnp().state(pdev->pdo()), kstub::DevState::SurpriseRemoved);
+    EXPECT_NE(fdo(), nullptr) << "handles are open: the removal waits";
+    EXPECT_TRUE(waitUntil([&] { return cAfter >= 40; })) << "requests go on reaching the board";
+    workers.stop();
+    // Whatever comes now is refused by the board itself; no new open.
+    for (HANDLE h : mph) {
+        Bufs b;
+        PioWrite w(1, 2);
+        EXPECT_EQ(drvtest::ioctlInOut(h, IOCTL_YEK_XCH, &b.xch(&w, sizeof w), cbYekIoc), STATUS_DEVICE_NOT_CONNECTED);
+    }
+    HANDLE h2 = nullptr;
+    EXPECT_EQ(kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\pio\\1", &h2, 0), STATUS_DELETE_PENDING);
+    for (HANDLE h : mph)
+        EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
+    EXPECT_EQ(fdo(), nullptr) << "removed at the last close";
+    bg.stop();
+    EXPECT_TRUE(out.unexpected().empty()) << ::testing::PrintToString(out.unexpected());
+    EXPECT_GT(out.count(STATUS_DEVICE_NOT_CONNECTED), 0u) << out.text();
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_EQ(k().mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+    finish();
+    EXPECT_EQ(k().pool().outstanding(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PciFailedRestartTest,
+    ::testing::Values(FailedRestart{"NoCardObject", [](kstub::Kernel&) { drvtest::pioKnobs().fNoCard = true; },
+                                    "Card start failed"},
+                      FailedRestart{"InterruptNotConnected",
+                                    [](kstub::Kernel& k) {
+                                        k.failNext(kstub::Fault::ConnectInterrupt, 1, STATUS_INSUFFICIENT_RESOURCES);
+                                    },
+                                    "IoConnectInterrupt: 0xc000009a"}),
+    [](const ::testing::TestParamInfo<FailedRestart>& i) { return std::string(i.param.szName); });
+
 // A deferred call that another processor runs while the board stops: the
 // stop waits for it before the board goes on (its timer step or interrupt
 // call may be that one). The call here is the test's own, held until the
