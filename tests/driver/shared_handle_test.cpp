@@ -1,0 +1,274 @@
+// Two threads on one channel handle opened for overlapped I/O, on a USB and
+// on a PCI board: protocol checks and puts, each with a good record and with
+// one that cannot be mapped or is refused, and reads of the identification
+// text. The channel carries one request at a time: a second one is refused
+// with STATUS_NO_SUCH_DEVICE, every other ends with its own status, and the
+// read toggle flips once a read.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "pci_support.h"
+#include "qirc.h"
+
+namespace {
+
+using drvtest::Bufs;
+using kstub::formatString;
+
+const ULONG fOverlapped = 0x40000000u;
+const int cRequestsPerThread = 5000;
+const int cReadsPerThread = 2000;
+
+// One kind of request: how its block is built and the status it ends with
+// when the channel is free.
+struct Request {
+    const char* szName;
+    ULONG uCode;
+    std::function<YekIoc&(Bufs&)> build;
+    NTSTATUS st;
+};
+
+std::vector<Request> requestsOf(const std::string& sgSig, const std::vector<char>& mpbPut)
+{
+    char* pchBad = reinterpret_cast<char*>(0x20);
+    auto prochk = [sgSig](Bufs& b) -> YekIoc& { return b.prochk(sgSig); };
+    auto put = [mpbPut](Bufs& b) -> YekIoc& { return b.put(mpbPut.data(), mpbPut.size()); };
+    return {
+        {"protocol check", IOCTL_YEK_PROCHK, prochk, STATUS_SUCCESS},
+        {"protocol check, data down not in the process", IOCTL_YEK_PROCHK,
+         [=](Bufs& b) -> YekIoc& {
+             prochk(b)._dd = YekMemStruct{pchBad + 16, pchBad, pchBad};
+             return b.ioc;
+         },
+         STATUS_INSUFFICIENT_RESOURCES},
+        {"protocol check, another signature", IOCTL_YEK_PROCHK,
+         [](Bufs& b) -> YekIoc& { return b.prochk("x"); }, STATUS_INSUFFICIENT_RESOURCES},
+        {"protocol check of 2049 bytes", IOCTL_YEK_PROCHK, [](Bufs& b) -> YekIoc& { return b.prochkBytes(2049); },
+         STATUS_INSUFFICIENT_RESOURCES},
+        {"put", IOCTL_YEK_PUT, put, STATUS_SUCCESS},
+        {"put, data down not in the process", IOCTL_YEK_PUT,
+         [=](Bufs& b) -> YekIoc& {
+             put(b)._dd = YekMemStruct{pchBad + 16, pchBad, pchBad};
+             return b.ioc;
+         },
+         STATUS_INSUFFICIENT_RESOURCES},
+        {"put, control down not in the process", IOCTL_YEK_PUT,
+         [=](Bufs& b) -> YekIoc& {
+             put(b)._cd = YekMemStruct{pchBad + mpbPut.size(), pchBad + mpbPut.size(), pchBad};
+             return b.ioc;
+         },
+         STATUS_INSUFFICIENT_RESOURCES},
+    };
+}
+
+// Runs the requests from two threads on the handle, each going on until both
+// have sent their share; the statuses that were neither the request's own
+// nor a busy channel's.
+std::vector<std::string> twoThreadsOn(HANDLE h, const std::vector<Request>& mpreq)
+{
+    std::mutex mtx;
+    std::vector<std::string> mpszUnexpected;
+    std::atomic<int> cDone{0};
+    std::vector<std::thread> mpt;
+    for (int iThread = 0; iThread < 2; ++iThread)
+        mpt.emplace_back([&, iThread] {
+            for (int n = 0; n < cRequestsPerThread || cDone < 2; ++n) {
+                if (n == cRequestsPerThread)
+                    ++cDone;
+                const Request& r = mpreq[static_cast<size_t>(n * 3 + iThread) % mpreq.size()];
+                Bufs b;
+                NTSTATUS st = drvtest::ioctlInOut(h, r.uCode, &r.build(b), cbYekIoc);
+                if (st != r.st && st != STATUS_NO_SUCH_DEVICE) {
+                    std::lock_guard<std::mutex> lk(mtx);
+                    mpszUnexpected.push_back(formatString("%s: 0x%08X", r.szName, unsigned(st)));
+                }
+            }
+        });
+    for (std::thread& t : mpt)
+        t.join();
+    return mpszUnexpected;
+}
+
+// Reads of 1024 bytes from two threads: how many returned the text.
+unsigned textsOfTwoThreadsReading(HANDLE h)
+{
+    std::atomic<unsigned> cTexts{0};
+    std::vector<std::thread> mpt;
+    for (int iThread = 0; iThread < 2; ++iThread)
+        mpt.emplace_back([&] {
+            for (int n = 0; n < cReadsPerThread; ++n) {
+                char mpch[1024];
+                ULONG_PTR cb = 0;
+                EXPECT_EQ(kstub::io::read(h, mpch, sizeof mpch, &cb), STATUS_SUCCESS);
+                if (cb > 0)
+                    ++cTexts;
+            }
+        });
+    for (std::thread& t : mpt)
+        t.join();
+    return cTexts;
+}
+
+// A request of a kernel-mode caller on the handle's channel, ended by the
+// dispatch itself, whose completion routine sends a second request on the
+// handle and waits for it: the channel is left before the first request is
+// detached and completed, so the second finds it free.
+struct FirstRequest {
+    const char* szName;
+    ULONG uCode;
+    std::function<YekIoc&(Bufs&, const std::string& sgSig, const std::vector<char>& mpbPut)> build;
+    unsigned iFailingMdl;  // the n-th descriptor list of the request is not allocated; 0: none
+    NTSTATUS st;
+};
+
+const FirstRequest mpFirst[] = {
+    {"protocol check", IOCTL_YEK_PROCHK, [](Bufs& b, const std::string& sg, auto&) -> YekIoc& { return b.prochk(sg); },
+     0, STATUS_SUCCESS},
+    {"protocol check refused", IOCTL_YEK_PROCHK, [](Bufs& b, auto&, auto&) -> YekIoc& { return b.prochk("x"); }, 0,
+     STATUS_INSUFFICIENT_RESOURCES},
+    {"protocol check of 2049 bytes", IOCTL_YEK_PROCHK,
+     [](Bufs& b, auto&, auto&) -> YekIoc& { return b.prochkBytes(2049); }, 0, STATUS_INSUFFICIENT_RESOURCES},
+    {"block not mapped", IOCTL_YEK_PROCHK, [](Bufs& b, const std::string& sg, auto&) -> YekIoc& { return b.prochk(sg); },
+     1, STATUS_INSUFFICIENT_RESOURCES},
+    {"data down not mapped", IOCTL_YEK_PROCHK,
+     [](Bufs& b, const std::string& sg, auto&) -> YekIoc& { return b.prochk(sg); }, 2, STATUS_INSUFFICIENT_RESOURCES},
+    {"control down of a put not mapped", IOCTL_YEK_PUT,
+     [](Bufs& b, auto&, const std::vector<char>& mpb) -> YekIoc& { return b.put(mpb.data(), mpb.size()); }, 2,
+     STATUS_INSUFFICIENT_RESOURCES},
+};
+
+struct SecondRequest {
+    HANDLE h;
+    std::string sgSig;
+    NTSTATUS st = STATUS_PENDING;
+};
+
+NTSTATUS sendSecondRequest(PDEVICE_OBJECT, PIRP, PVOID pv)
+{
+    auto* psr = static_cast<SecondRequest*>(pv);
+    std::thread t([psr] {
+        Bufs b;
+        psr->st = drvtest::ioctlInOut(psr->h, IOCTL_YEK_PROCHK, &b.prochk(psr->sgSig), cbYekIoc);
+    });
+    t.join();
+    return STATUS_SUCCESS;
+}
+
+// Each first request on the handle's channel: its status, and the status of
+// the second request its completion sent.
+void expectSecondRequestFindsTheChannelFree(kstub::Kernel& k, PDEVICE_OBJECT fdo, HANDLE h, const std::string& sgSig,
+                                            const std::vector<char>& mpbPut)
+{
+    for (const FirstRequest& fr : mpFirst) {
+        SCOPED_TRACE(fr.szName);
+        if (fr.iFailingMdl)
+            k.failNext(kstub::Fault::AllocateMdl, fr.iFailingMdl);
+        Bufs b;
+        YekIoc& ioc = fr.build(b, sgSig, mpbPut);
+        KEVENT ev;
+        KeInitializeEvent(&ev, NotificationEvent, FALSE);
+        IO_STATUS_BLOCK iosb = {};
+        PIRP pIrp = IoBuildDeviceIoControlRequest(fr.uCode, fdo, &ioc, cbYekIoc, &ioc, cbYekIoc, FALSE, &ev, &iosb);
+        ASSERT_NE(pIrp, nullptr);
+        IoGetNextIrpStackLocation(pIrp)->FileObject = kstub::io::fileObject(h);
+        SecondRequest sr{h, sgSig};
+        IoSetCompletionRoutine(pIrp, sendSecondRequest, &sr, TRUE, TRUE, TRUE);
+        EXPECT_EQ(IoCallDriver(fdo, pIrp), fr.st);
+        EXPECT_EQ(iosb.Status, fr.st);
+        EXPECT_EQ(sr.st, STATUS_SUCCESS) << "the second request finds the channel free";
+        k.clearFaults();
+    }
+    EXPECT_EQ(k.irpsOutstanding(), 0u);
+    EXPECT_EQ(k.mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k.problems().empty()) << ::testing::PrintToString(k.problems());
+}
+
+class UsbSharedHandleTest : public drvtest::DriverTest {
+protected:
+    void SetUp() override
+    {
+        // Error lines only: thousands of requests.
+        world.setDebug(fWmErr);
+        plugAndLoad();
+        ASSERT_EQ(kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\qir\\0", &h, fOverlapped), STATUS_SUCCESS);
+    }
+    void TearDown() override
+    {
+        if (h) {
+            EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
+        }
+        DriverTest::TearDown();
+    }
+    HANDLE h = nullptr;
+};
+
+TEST_F(UsbSharedHandleTest, ProtocolChecksAndPutsOfTwoThreadsEachEndOnceWithTheirStatusOrBusy)
+{
+    std::vector<Request> mpreq = requestsOf(ykQir._puDd[0]._pup->szProto(), drvtest::qirWrite(3, 1));
+    std::vector<std::string> mpsz = twoThreadsOn(h, mpreq);
+    EXPECT_TRUE(mpsz.empty()) << ::testing::PrintToString(mpsz);
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_EQ(k().mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+}
+
+TEST_F(UsbSharedHandleTest, SecondRequestSentAsTheFirstCompletesFindsTheChannelFree)
+{
+    expectSecondRequestFindsTheChannelFree(k(), fdo(), h, ykQir._puDd[0]._pup->szProto(), drvtest::qirWrite(3, 1));
+}
+
+TEST_F(UsbSharedHandleTest, ReadsOfTwoThreadsReturnTheTextEverySecondTime)
+{
+    EXPECT_EQ(textsOfTwoThreadsReading(h), static_cast<unsigned>(cReadsPerThread));
+}
+
+class PciSharedHandleTest : public drvtest::PciTest {
+protected:
+    void SetUp() override
+    {
+        world.setDebug(fWmErr);
+        plugAndLoad();
+        ASSERT_EQ(kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\pio\\0", &h, fOverlapped), STATUS_SUCCESS);
+    }
+    void TearDown() override
+    {
+        if (h) {
+            EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
+        }
+        PciTest::TearDown();
+    }
+    std::vector<char> pioWrite() const
+    {
+        drvtest::PioWrite w(1, 2);
+        const char* pch = reinterpret_cast<const char*>(&w);
+        return std::vector<char>(pch, pch + sizeof w);
+    }
+    HANDLE h = nullptr;
+};
+
+TEST_F(PciSharedHandleTest, ProtocolChecksAndPutsOfTwoThreadsEachEndOnceWithTheirStatusOrBusy)
+{
+    std::vector<Request> mpreq = requestsOf(drvtest::pioProto()->szProto(), pioWrite());
+    std::vector<std::string> mpsz = twoThreadsOn(h, mpreq);
+    EXPECT_TRUE(mpsz.empty()) << ::testing::PrintToString(mpsz);
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_EQ(k().mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+}
+
+TEST_F(PciSharedHandleTest, SecondRequestSentAsTheFirstCompletesFindsTheChannelFree)
+{
+    expectSecondRequestFindsTheChannelFree(k(), fdo(), h, drvtest::pioProto()->szProto(), pioWrite());
+}
+
+TEST_F(PciSharedHandleTest, ReadsOfTwoThreadsReturnTheTextEverySecondTime)
+{
+    EXPECT_EQ(textsOfTwoThreadsReading(h), static_cast<unsigned>(cReadsPerThread));
+}
+
+}  // namespace
