@@ -309,6 +309,94 @@ TEST_F(PciStressTest, RequestsTimerAndInterruptsBesideRestartsAndRemovalEachEndO
     EXPECT_EQ(k().pool().outstanding(), 0u);
 }
 
+// Opens, closes and reads of the identification text on two channels while
+// two others carry requests, the clock and the board's interrupts run, and
+// the board is restarted again and again, then surprise-removed: the
+// board's state, its removed flag and its counters are read beside their
+// changes (the ThreadSanitizer build sees every such read).
+TEST_F(PciStressTest, OpensClosesAndReadsBesideRestartsAndASurpriseRemoval)
+{
+    world.setDebug(fWmDebugDefault);
+    plugAndLoad();
+    for (int i = 0; i < 2; ++i) {
+        HANDLE h = nullptr;
+        std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
+        ASSERT_EQ(kstub::io::create(sg.c_str(), &h), STATUS_SUCCESS) << i;
+        _mph.push_back(h);
+    }
+    Background bg;
+    bg.run([this](const std::atomic<bool>& fStop) {
+        while (!fStop)
+            k().advanceMs(100);
+    });
+    // Events answer the gets of channel 0, cancels end the others.
+    bg.run([this](const std::atomic<bool>& fStop) {
+        std::mt19937 rng(7);
+        while (!fStop) {
+            if (rng() % 16 == 0 && !pdev->isGone())
+                board.raiseEvent(static_cast<uint8_t>(rng()));
+            pdev->interrupt();
+        }
+    });
+    bg.run([this](const std::atomic<bool>& fStop) {
+        while (!fStop) {
+            kstub::io::cancel(_mph[1]);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::atomic<unsigned> cOpens{0};
+    Outcomes outOpen;
+    Background users;
+    for (int i = 2; i < 4; ++i)
+        users.run([&, i](const std::atomic<bool>& fStop) {
+            std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
+            while (!fStop) {
+                HANDLE h = nullptr;
+                NTSTATUS st = kstub::io::create(sg.c_str(), &h);
+                if (!NT_SUCCESS(st)) {
+                    // A board that is not started refuses it, and so does
+                    // a device that is going.
+                    if (st != STATUS_DELETE_PENDING)
+                        outOpen.add("open", st);
+                    continue;
+                }
+                for (int n = 0; n < 2; ++n) {
+                    char mpch[1024];
+                    ULONG_PTR cb = 0;
+                    outOpen.add("read", kstub::io::read(h, mpch, sizeof mpch, &cb));
+                }
+                outOpen.add("close", kstub::io::close(h));
+                ++cOpens;
+            }
+        });
+    for (int i = 0; i < 4; ++i)
+        users.run([this, i](const std::atomic<bool>& fStop) {
+            std::mt19937 rng(200 + static_cast<unsigned>(i));
+            while (!fStop)
+                oneRequest(_mph[i % 2], rng, _out);
+        });
+    for (int i = 0; i < scaled(6); ++i) {
+        unsigned cFrom = cOpens;
+        awaitProgress(20);
+        waitUntil([&] { return cOpens >= cFrom + 3; });
+        EXPECT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+        EXPECT_EQ(k().pnp().start(pdev->pdo()), STATUS_SUCCESS) << "restart " << i;
+    }
+    awaitProgress(20);
+    pdev->surpriseRemove();
+    awaitProgress(20);
+    users.stop();
+    closeChannels();
+    EXPECT_EQ(fdo(), nullptr) << "removed at the last close";
+    bg.stop();
+    EXPECT_TRUE(_out.unexpected().empty()) << ::testing::PrintToString(_out.unexpected());
+    EXPECT_TRUE(outOpen.unexpected().empty()) << ::testing::PrintToString(outOpen.unexpected());
+    EXPECT_GT(cOpens.load(), 0u);
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_EQ(k().mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+}
+
 // A restart that fails while two handles carry requests of four threads, the
 // clock and the board's interrupts running: the device is surprise-removed,
 // every request ends once, the board refuses what comes after, and the
