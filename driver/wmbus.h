@@ -167,8 +167,8 @@ private:
     void completeEnded();
     // Timer, requests, deferred call and interrupt of a started board.
     void stopRunning(NTSTATUS stEnd);
-    // The connected interrupt becomes the board's lock and its routine calls
-    // the card object.
+    // The connected interrupt's lock joins the board's, and its routine
+    // calls the card object.
     void attachInterrupt(PKINTERRUPT pi);
     // The board stops under its lock: no request begins and the interrupt
     // routine leaves the card object; the waiting requests end with _stEnd.
@@ -184,12 +184,13 @@ private:
 
     // The board's lock. Every synchronized step (a channel's start, done and
     // cancel, the timer step, binding, the protocol driver's start and stop,
-    // stop and removal) runs under it and, while the interrupt is connected,
-    // under the interrupt's spin lock inside it; the interrupt routine holds
-    // the interrupt's lock only. The board's lock keeps the interrupt object
-    // from being disconnected under a caller.
+    // stop and removal) runs under it and, while an interrupt is attached,
+    // under the interrupt's spin lock inside it. The interrupt routine holds
+    // the interrupt's lock only, and leaves the card object alone unless the
+    // board runs. The board's lock keeps the interrupt object from being
+    // disconnected under a caller.
     KSPIN_LOCK _slBoard;
-    PKINTERRUPT _pInterrupt;  // connected and running; changed under the board's lock
+    PKINTERRUPT _pInterrupt;  // attached; changed under the board's lock
     SharedWord _cIntr;
     SharedWord _cTimer;
     ULONG _fRunning;  // set and cleared under the interrupt's lock
