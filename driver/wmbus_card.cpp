@@ -329,9 +329,11 @@ bool CardBus::takeChannels(ChanBinding* pbd)
         YekIter itc;
         YekDriver_startIterChannels(pud, &itc);
         for (ULONG c = 0; YekChannel* pcn = YekDriver_iterateChannels(pud, &itc); ++c) {
-            log(fWmFlow, "Yek: new chan %s %d", YekDriver_szName(pud), YekChanKern_num(static_cast<YekChanKern*>(pcn)));
+            auto* pck = static_cast<YekChanKern*>(pcn);
+            log(fWmFlow, "Yek: new chan %s %d", YekDriver_szName(pud), YekChanKern_num(pck));
             ChanBus* pcb = chanAt(ChanIter(d, c));
-            // Its callbacks would have no bus channel.
+            // A channel past the table fails the start: its callbacks would
+            // have no bus channel.
             if (!pcb) {
                 log(fWmErr, "Yek: chan %d %d past the board's table", static_cast<int>(d), static_cast<int>(c));
                 fOk = false;
