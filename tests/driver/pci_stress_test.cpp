@@ -17,6 +17,7 @@
 namespace {
 
 using drvtest::AsyncIoctl;
+using drvtest::Background;
 using drvtest::Bufs;
 using drvtest::PciTest;
 using drvtest::PioEcho;
@@ -142,28 +143,25 @@ void oneRequest(HANDLE h, std::mt19937& rng, Outcomes& out)
     out.add(szWhat, drvtest::ioctlInOut(h, uCode, &b.ioc, cbYekIoc));
 }
 
-// Threads that run until told to stop, and are stopped and joined on every
-// path out of the test.
-class Background {
-public:
-    ~Background() { stop(); }
-    void run(std::function<void(const std::atomic<bool>&)> f)
-    {
-        _mpt.emplace_back([this, f] { f(_fStop); });
-    }
-    void stop()
-    {
-        _fStop = true;
-        for (std::thread& t : _mpt)
-            if (t.joinable())
-                t.join();
-        _mpt.clear();
-    }
-
-private:
-    std::atomic<bool> _fStop{false};
-    std::vector<std::thread> _mpt;
-};
+// The clock, one timer step an advance; the board's interrupts, every one
+// its line asks for and events now and then (they answer the gets of
+// channel 0). Interrupts keep coming while a restart or the removal
+// disconnects.
+void runClockAndBoard(Background& bg, kstub::Kernel& k, KVdepSim100::S5920Board& board, pcistub::PciDevice& dev)
+{
+    bg.run([&k](const std::atomic<bool>& fStop) {
+        while (!fStop)
+            k.advanceMs(100);
+    });
+    bg.run([&board, &dev](const std::atomic<bool>& fStop) {
+        std::mt19937 rng(7);
+        while (!fStop) {
+            if (rng() % 16 == 0 && !dev.isGone())
+                board.raiseEvent(static_cast<uint8_t>(rng()));
+            dev.interrupt();
+        }
+    });
+}
 
 class PciStressTest : public PciTest {
 protected:
@@ -235,21 +233,7 @@ TEST_F(PciStressTest, RequestsTimerAndInterruptsBesideRestartsAndRemovalEachEndO
     openChannels();
     ASSERT_EQ(_mph.size(), 4u);
     Background bg;
-    // The clock: one timer step an advance.
-    bg.run([this](const std::atomic<bool>& fStop) {
-        while (!fStop)
-            k().advanceMs(100);
-    });
-    // The board: events now and then, and every interrupt its line asks for.
-    bg.run([this](const std::atomic<bool>& fStop) {
-        std::mt19937 rng(7);
-        // Interrupts keep coming while a restart or the removal disconnects.
-        while (!fStop) {
-            if (rng() % 16 == 0 && !pdev->isGone())
-                board.raiseEvent(static_cast<uint8_t>(rng()));
-            pdev->interrupt();
-        }
-    });
+    runClockAndBoard(bg, k(), board, *pdev);
     // Cancels of whatever a channel has in flight.
     bg.run([this](const std::atomic<bool>& fStop) {
         std::mt19937 rng(11);
@@ -325,19 +309,8 @@ TEST_F(PciStressTest, OpensClosesAndReadsBesideRestartsAndASurpriseRemoval)
         _mph.push_back(h);
     }
     Background bg;
-    bg.run([this](const std::atomic<bool>& fStop) {
-        while (!fStop)
-            k().advanceMs(100);
-    });
-    // Events answer the gets of channel 0, cancels end the others.
-    bg.run([this](const std::atomic<bool>& fStop) {
-        std::mt19937 rng(7);
-        while (!fStop) {
-            if (rng() % 16 == 0 && !pdev->isGone())
-                board.raiseEvent(static_cast<uint8_t>(rng()));
-            pdev->interrupt();
-        }
-    });
+    runClockAndBoard(bg, k(), board, *pdev);
+    // Cancels end the gets of channel 1.
     bg.run([this](const std::atomic<bool>& fStop) {
         while (!fStop) {
             kstub::io::cancel(_mph[1]);
@@ -426,14 +399,7 @@ TEST_P(PciFailedRestartTest, EndsEveryRequestOnceAndTheRemovalWaitsForTheLastClo
         ASSERT_EQ(kstub::io::create(sg.c_str(), &mph[i], fOverlapped), STATUS_SUCCESS) << i;
     }
     Background bg;
-    bg.run([this](const std::atomic<bool>& fStop) {
-        while (!fStop)
-            k().advanceMs(100);
-    });
-    bg.run([this](const std::atomic<bool>& fStop) {
-        while (!fStop)
-            pdev->interrupt();
-    });
+    runClockAndBoard(bg, k(), board, *pdev);
     Outcomes out;
     std::atomic<bool> fFailed{false};
     std::atomic<unsigned> cAfter{0};

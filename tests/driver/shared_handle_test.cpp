@@ -170,39 +170,62 @@ void expectSecondRequestFindsTheChannelFree(kstub::Kernel& k, PDEVICE_OBJECT fdo
     EXPECT_TRUE(k.problems().empty()) << ::testing::PrintToString(k.problems());
 }
 
-class UsbSharedHandleTest : public drvtest::DriverTest {
+// A board plugged and the driver loaded, and one channel opened for
+// overlapped I/O; the board's signature and a register write of its protocol.
+template <class BoardTest>
+class SharedHandleTest : public BoardTest {
 protected:
+    virtual const char* channelPath() const = 0;
+    virtual std::string signature() const = 0;
+    virtual std::vector<char> registerWrite() const = 0;
+
     void SetUp() override
     {
         // Error lines only: thousands of requests.
-        world.setDebug(fWmErr);
-        plugAndLoad();
-        ASSERT_EQ(kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\qir\\0", &h, fOverlapped), STATUS_SUCCESS);
+        this->world.setDebug(fWmErr);
+        this->plugAndLoad();
+        ASSERT_EQ(kstub::io::create(channelPath(), &h, fOverlapped), STATUS_SUCCESS);
     }
     void TearDown() override
     {
         if (h) {
             EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
         }
-        DriverTest::TearDown();
+        BoardTest::TearDown();
     }
+
+    void expectTwoThreadsEndEachRequestOnce()
+    {
+        std::vector<std::string> mpsz = twoThreadsOn(h, requestsOf(signature(), registerWrite()));
+        EXPECT_TRUE(mpsz.empty()) << ::testing::PrintToString(mpsz);
+        EXPECT_EQ(this->k().irpsOutstanding(), 0u);
+        EXPECT_EQ(this->k().mdlsOutstanding(), 0u);
+        EXPECT_TRUE(this->k().problems().empty()) << ::testing::PrintToString(this->k().problems());
+    }
+    void expectSecondRequestFindsItFree()
+    {
+        expectSecondRequestFindsTheChannelFree(this->k(), this->fdo(), h, signature(),
+                                               requestsOf(signature(), registerWrite()));
+    }
+
     HANDLE h = nullptr;
+};
+
+class UsbSharedHandleTest : public SharedHandleTest<drvtest::DriverTest> {
+protected:
+    const char* channelPath() const override { return "\\\\.\\ZEDOZ_EVU_0\\qir\\0"; }
+    std::string signature() const override { return ykQir._puDd[0]._pup->szProto(); }
+    std::vector<char> registerWrite() const override { return drvtest::qirWrite(3, 1); }
 };
 
 TEST_F(UsbSharedHandleTest, ProtocolChecksAndPutsOfTwoThreadsEachEndOnceWithTheirStatusOrBusy)
 {
-    std::vector<Request> mpreq = requestsOf(ykQir._puDd[0]._pup->szProto(), drvtest::qirWrite(3, 1));
-    std::vector<std::string> mpsz = twoThreadsOn(h, mpreq);
-    EXPECT_TRUE(mpsz.empty()) << ::testing::PrintToString(mpsz);
-    EXPECT_EQ(k().irpsOutstanding(), 0u);
-    EXPECT_EQ(k().mdlsOutstanding(), 0u);
-    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+    expectTwoThreadsEndEachRequestOnce();
 }
 
 TEST_F(UsbSharedHandleTest, SecondRequestSentAsTheFirstCompletesFindsTheChannelFree)
 {
-    std::string sgSig = ykQir._puDd[0]._pup->szProto();
-    expectSecondRequestFindsTheChannelFree(k(), fdo(), h, sgSig, requestsOf(sgSig, drvtest::qirWrite(3, 1)));
+    expectSecondRequestFindsItFree();
 }
 
 TEST_F(UsbSharedHandleTest, ReadsOfTwoThreadsReturnTheTextEverySecondTime)
@@ -210,44 +233,26 @@ TEST_F(UsbSharedHandleTest, ReadsOfTwoThreadsReturnTheTextEverySecondTime)
     EXPECT_EQ(textsOfTwoThreadsReading(h), static_cast<unsigned>(cReadsPerThread));
 }
 
-class PciSharedHandleTest : public drvtest::PciTest {
+class PciSharedHandleTest : public SharedHandleTest<drvtest::PciTest> {
 protected:
-    void SetUp() override
-    {
-        world.setDebug(fWmErr);
-        plugAndLoad();
-        ASSERT_EQ(kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\pio\\0", &h, fOverlapped), STATUS_SUCCESS);
-    }
-    void TearDown() override
-    {
-        if (h) {
-            EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
-        }
-        PciTest::TearDown();
-    }
-    std::vector<char> pioWrite() const
+    const char* channelPath() const override { return "\\\\.\\ZEDOZ_EVU_0\\pio\\0"; }
+    std::string signature() const override { return drvtest::pioProto()->szProto(); }
+    std::vector<char> registerWrite() const override
     {
         drvtest::PioWrite w(1, 2);
         const char* pch = reinterpret_cast<const char*>(&w);
         return std::vector<char>(pch, pch + sizeof w);
     }
-    HANDLE h = nullptr;
 };
 
 TEST_F(PciSharedHandleTest, ProtocolChecksAndPutsOfTwoThreadsEachEndOnceWithTheirStatusOrBusy)
 {
-    std::vector<Request> mpreq = requestsOf(drvtest::pioProto()->szProto(), pioWrite());
-    std::vector<std::string> mpsz = twoThreadsOn(h, mpreq);
-    EXPECT_TRUE(mpsz.empty()) << ::testing::PrintToString(mpsz);
-    EXPECT_EQ(k().irpsOutstanding(), 0u);
-    EXPECT_EQ(k().mdlsOutstanding(), 0u);
-    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+    expectTwoThreadsEndEachRequestOnce();
 }
 
 TEST_F(PciSharedHandleTest, SecondRequestSentAsTheFirstCompletesFindsTheChannelFree)
 {
-    std::string sgSig = drvtest::pioProto()->szProto();
-    expectSecondRequestFindsTheChannelFree(k(), fdo(), h, sgSig, requestsOf(sgSig, pioWrite()));
+    expectSecondRequestFindsItFree();
 }
 
 TEST_F(PciSharedHandleTest, ReadsOfTwoThreadsReturnTheTextEverySecondTime)

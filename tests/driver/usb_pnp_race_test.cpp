@@ -16,6 +16,7 @@
 
 namespace {
 
+using drvtest::Background;
 using drvtest::Bufs;
 
 std::string chanPath(int iSlot, int iChan)
@@ -27,28 +28,6 @@ bool waitFor(const std::function<bool()>& f)
 {
     return drvtest::eventually(f, 20000);
 }
-
-// Threads that run until told to stop, stopped and joined on every path.
-class Threads {
-public:
-    ~Threads() { stop(); }
-    void run(std::function<void(const std::atomic<bool>&)> f)
-    {
-        _mpt.emplace_back([this, f] { f(_fStop); });
-    }
-    void stop()
-    {
-        _fStop = true;
-        for (std::thread& t : _mpt)
-            t.join();
-        _mpt.clear();
-        _fStop = false;
-    }
-
-private:
-    std::atomic<bool> _fStop{false};
-    std::vector<std::thread> _mpt;
-};
 
 class UsbPnpRaceTest : public drvtest::DriverTest {
 protected:
@@ -103,7 +82,7 @@ protected:
 
 TEST_F(UsbPnpRaceTest, OpensClosesAndReadsBesideRestartsThenRequestsBesideASurpriseRemoval)
 {
-    Threads openers;
+    Background openers;
     for (int iChan = 0; iChan < 2; ++iChan)
         openers.run([this, iChan](const std::atomic<bool>& fStop) { openAndRead(chanPath(0, iChan), fStop); });
     for (int i = 0; i < 5; ++i) {
@@ -127,7 +106,7 @@ TEST_F(UsbPnpRaceTest, OpensClosesAndReadsBesideRestartsThenRequestsBesideASurpr
         HANDLE mph[2] = {};
         for (int iChan = 0; iChan < 2; ++iChan)
             ASSERT_EQ(kstub::io::create(chanPath(iSlot, iChan).c_str(), &mph[iChan]), STATUS_SUCCESS);
-        Threads workers;
+        Background workers;
         for (HANDLE h : mph)
             workers.run([this, h](const std::atomic<bool>& fStop) { exchange(h, fStop); });
         workers.run([this, &mph](const std::atomic<bool>& fStop) {
