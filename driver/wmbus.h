@@ -5,8 +5,8 @@
 // routine and its timer entry from a periodic timer, and builds one bus
 // channel for every channel of every driver of the card object. A channel's
 // scheduler moves a request's messages between the caller's buffers and the
-// card object's channel under the interrupt spin lock; requests that finish
-// later are completed by the deferred routine.
+// card object's channel under the board's lock (CardBus::synchronize);
+// requests that finish later are completed by the deferred routine.
 #pragma once
 
 #include <wdm.h>
@@ -32,8 +32,8 @@ public:
             ULONG iChan);
     ~ChanBus() = default;
 
-    // Begins the attached request under the interrupt spin lock; nonzero
-    // when it finished at once.
+    // Begins the attached request under the board's lock; nonzero when it
+    // finished at once.
     int start() override;
     // One step of the state machine; iCtx goes with the moves it makes.
     void proceed(int iCtx);
@@ -54,7 +54,7 @@ public:
     KVdepYek100::YekDriver* pDriver() const { return _pDriver; }
     CardBus* pcb() const;
 
-    // Synchronized routines (the board's interrupt spin lock is held).
+    // Synchronized routines (the board's lock is held).
     static BOOLEAN syncStart(PVOID pvChan);
     static BOOLEAN syncDone(PVOID pvChan);
     static BOOLEAN syncCancel(PVOID pvChan);
@@ -100,7 +100,7 @@ class CardBus : public Card {
 public:
     static const ULONG cDriverMax = 4;  // drivers of a card object the board serves
     static const ULONG cChanMax = 4;    // channels of each
-    static const int cChanBus = 16;
+    static const int cChanBus = static_cast<int>(cDriverMax * cChanMax);
     static const int cMemMax = 64;      // memory blocks a module may ask for
     static const ULONG eStopped = 0;    // board states (Card::_eState)
     static const ULONG eStarted = 1;
@@ -123,9 +123,11 @@ public:
     static VOID timerDpc(PKDPC pDpc, PVOID pvBoard, PVOID, PVOID);
     static BOOLEAN timer(PVOID pvBoard);
 
-    // Makes the card object and binds the bus channels; the board's status.
-    // A channel past the board's table fails it.
-    bool createCard();
+    // The card object's channels for each entry, null where it has none.
+    struct ChanBinding;
+    // Makes the card object and collects its channels: true when it can run.
+    // A channel past the board's table fails it. Nothing is bound yet.
+    bool createCard(ChanBinding* pbd);
     void startTimer();
     // Cancels the timer and its queued call, and waits for a call running.
     void stopTimer();
@@ -135,14 +137,14 @@ public:
     ChanBus* nextChan(ChanIter* pit);
     // The bus channel of a position, null past the board's table.
     ChanBus* chanAt(const ChanIter& it);
-    // Runs the routine under the board's own spin lock and, while one is
-    // connected, the interrupt's spin lock inside it. The board's lock keeps
-    // the interrupt object from being disconnected under a caller.
+    // Runs the routine under the board's lock (see _slBoard).
     BOOLEAN synchronize(PKSYNCHRONIZE_ROUTINE pfn, PVOID pv);
 
-    PKINTERRUPT _pInterrupt;
-    ULONG _cIntr;
-    ULONG _cTimer;
+    // Interrupts and timer steps so far; the read text shows them while
+    // they run.
+    ULONG cIntr() const { return static_cast<ULONG>(_cIntr.get()); }
+    ULONG cTimer() const { return static_cast<ULONG>(_cTimer.get()); }
+
     IoRegion _ioRegs;
     KDPC _dpcTimer;
     KTIMER _timer;
@@ -150,20 +152,23 @@ public:
     int _cMem;
     KVdepYek100::YekCard* _pCard;
     ChanBus _mpChan[cChanBus];
-    KSPIN_LOCK _slBoard;
-    ULONG _fRunning;   // the interrupt routine calls the card object (set under the interrupt lock)
-    ULONG _fEnded;     // channels whose requests endLocked took back
-    NTSTATUS _stEnd;
 
 private:
     NTSTATUS startResources(PCM_RESOURCE_LIST prl);
+    // The card object's channels into the binding, each entry with the
+    // channel of its position; false when one is past the board's table.
+    bool takeChannels(ChanBinding* pbd);
+    // Binds every entry to its channel of the binding and gives each channel
+    // its entry as host handle, in one step under the board's lock.
+    void bindChannels(ChanBinding* pbd);
+    static BOOLEAN syncBindChannels(PVOID pvBinding);
     void takeResource(const CM_PARTIAL_RESOURCE_DESCRIPTOR& prd, IoRegion* pOper, IntrResource* pIntr);
     // Completes the requests that a synchronized end took back.
     void completeEnded();
     // Timer, requests, deferred call and interrupt of a started board.
     void stopRunning(NTSTATUS stEnd);
-    // The connected interrupt becomes the board's lock and its routine calls
-    // the card object.
+    // The connected interrupt's lock joins the board's, and its routine
+    // calls the card object.
     void attachInterrupt(PKINTERRUPT pi);
     // The board stops under its lock: no request begins and the interrupt
     // routine leaves the card object; the waiting requests end with _stEnd.
@@ -176,6 +181,21 @@ private:
     static BOOLEAN syncStop(PVOID pvBoard);
     static BOOLEAN syncRun(PVOID pvBoard);
     static BOOLEAN syncStarted(PVOID pvBoard);
+
+    // The board's lock. Every synchronized step (a channel's start, done and
+    // cancel, the timer step, binding, the protocol driver's start and stop,
+    // stop and removal) runs under it and, while an interrupt is attached,
+    // under the interrupt's spin lock inside it. The interrupt routine holds
+    // the interrupt's lock only, and leaves the card object alone unless the
+    // board runs. The board's lock keeps the interrupt object from being
+    // disconnected under a caller.
+    KSPIN_LOCK _slBoard;
+    PKINTERRUPT _pInterrupt;  // attached; changed under the board's lock
+    SharedWord _cIntr;
+    SharedWord _cTimer;
+    ULONG _fRunning;  // set and cleared under the interrupt's lock
+    ULONG _fEnded;    // channels whose requests endLocked took back
+    NTSTATUS _stEnd;
 };
 
 // The host callbacks every card object receives.

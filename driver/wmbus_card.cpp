@@ -24,7 +24,7 @@ const UCHAR uBridgeIntr = 0x2C;
 const ULONG fRegionOperation = 1;  // the bridge's operation registers
 const ULONG fRegionBoard = 2;      // the board's own registers
 
-// One call of a protocol driver's start or stop under the interrupt lock.
+// One call of a protocol driver's start or stop under the board's lock.
 struct DriverCall {
     YekDriver* _pud;
     int _iResult;
@@ -76,48 +76,6 @@ const CM_PARTIAL_RESOURCE_DESCRIPTOR* partialAt(const CM_PARTIAL_RESOURCE_LIST* 
            i;
 }
 
-// What a start binds the bus channels to: the driver and channel of the
-// card object for each entry, null where it has none.
-struct ChanBinding {
-    ChanBus* _mpcb;
-    YekDriver* _mppud[CardBus::cChanBus];
-    YekChannel* _mppcn[CardBus::cChanBus];
-};
-
-BOOLEAN syncBindChannels(PVOID pv)
-{
-    auto* pbd = static_cast<ChanBinding*>(pv);
-    for (int i = 0; i < CardBus::cChanBus; ++i)
-        pbd->_mpcb[i].bind(pbd->_mppud[i], pbd->_mppcn[i]);
-    return TRUE;
-}
-
-// The card object's channels into the binding, each given its bus channel
-// as host handle. A channel past the board's table fails the board: its
-// callbacks would have no bus channel.
-void takeChannels(CardBus* pca, ChanBinding* pbd)
-{
-    YekIter itd;
-    YekCard_startIterDrivers(pca->_pCard, &itd);
-    for (ULONG d = 0; YekDriver* pud = YekCard_iterateDrivers(pca->_pCard, &itd); ++d) {
-        YekIter itc;
-        YekDriver_startIterChannels(pud, &itc);
-        for (ULONG c = 0; YekChannel* pcn = YekDriver_iterateChannels(pud, &itc); ++c) {
-            auto* pck = static_cast<YekChanKern*>(pcn);
-            pca->log(fWmFlow, "Yek: new chan %s %d", YekDriver_szName(pud), YekChanKern_num(pck));
-            ChanBus* pcb = pca->chanAt(ChanIter(d, c));
-            if (!pcb) {
-                pca->log(fWmErr, "Yek: chan %d %d past the board's table", static_cast<int>(d), static_cast<int>(c));
-                pca->setFailed(szSrc, __LINE__);
-                continue;
-            }
-            pbd->_mppud[pcb - pca->_mpChan] = pud;
-            pbd->_mppcn[pcb - pca->_mpChan] = pcn;
-            YekChanKern_setHandle(pck, pcb);
-        }
-    }
-}
-
 PUCHAR portAt(ULONG64 uBase, ULONG off)
 {
     return reinterpret_cast<PUCHAR>(static_cast<ULONG_PTR>(uBase + off));
@@ -125,14 +83,17 @@ PUCHAR portAt(ULONG64 uBase, ULONG off)
 
 }  // namespace
 
+struct CardBus::ChanBinding {
+    CardBus* _pca;
+    YekDriver* _mppud[cChanBus];
+    YekChannel* _mppcn[cChanBus];
+};
+
 // ---------------------------------------------------------------------------
 // Construction and destruction
 
 CardBus::CardBus(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
     : Card(pwm, pci, pdo),
-      _pInterrupt(nullptr),
-      _cIntr(0),
-      _cTimer(0),
       _ioRegs(),
       _dpcTimer(),
       _timer(),
@@ -140,6 +101,9 @@ CardBus::CardBus(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
       _cMem(0),
       _pCard(nullptr),
       _slBoard(0),
+      _pInterrupt(nullptr),
+      _cIntr(),
+      _cTimer(),
       _fRunning(0),
       _fEnded(0),
       _stEnd(STATUS_SUCCESS)
@@ -303,14 +267,24 @@ NTSTATUS CardBus::startResources(PCM_RESOURCE_LIST prl)
     {
         // Opens and closes wait: they read the bindings and the open counts.
         OpenLock lk(&_mtxOpen);
-        if (!createCard()) {
-            log(fWmErr, "Card start failed");
-            return STATUS_INSUFFICIENT_RESOURCES;
-        }
+        ChanBinding bd = {this, {}, {}};
+        NTSTATUS st = STATUS_INSUFFICIENT_RESOURCES;
         PKINTERRUPT pi = nullptr;
-        NTSTATUS st = IoConnectInterrupt(&pi, intr, this, nullptr, ir._uVector, ir._uLevel, ir._uLevel,
-                                         ir._eMode, ir._fShared, ir._uAffinity, FALSE);
-        log(fWmFlow, "IoConnectInterrupt: 0x%lx", st);
+        if (!createCard(&bd)) {
+            log(fWmErr, "Card start failed");
+        } else {
+            st = IoConnectInterrupt(&pi, intr, this, nullptr, ir._uVector, ir._uLevel, ir._uLevel, ir._eMode,
+                                    ir._fShared, ir._uAffinity, FALSE);
+            log(fWmFlow, "IoConnectInterrupt: 0x%lx", st);
+        }
+        // The entries stay (a request, the deferred routine or a cancel
+        // routine may hold one) and are bound to the new card object's
+        // channels once it can run; else to nothing, the card object of an
+        // earlier start being gone. The interrupt routine leaves the card
+        // object alone until attachInterrupt.
+        if (!NT_SUCCESS(st))
+            bd = ChanBinding{this, {}, {}};
+        bindChannels(&bd);
         if (!NT_SUCCESS(st))
             return st;
         attachInterrupt(pi);
@@ -332,7 +306,7 @@ NTSTATUS CardBus::startResources(PCM_RESOURCE_LIST prl)
     return STATUS_SUCCESS;
 }
 
-bool CardBus::createCard()
+bool CardBus::createCard(ChanBinding* pbd)
 {
     const YekMod* pum = this->pum();
     void* pv = pum->_pFnew_YekCard
@@ -341,18 +315,52 @@ bool CardBus::createCard()
                    : nullptr;
     _pCard = static_cast<KVdepYek100::YekCard*>(pv);
     log(fWmFlow, "Yek: new card %p", _pCard);
-    // The entries stay (a request, the deferred routine or a cancel routine
-    // may hold one); they are bound to the new card object's channels.
-    ChanBinding bd = {_mpChan, {}, {}};
-    if (_pCard)
-        takeChannels(this, &bd);
-    else
-        setFailed(szSrc, __LINE__);
-    // A card object that cannot run leaves every entry unbound.
-    if (!isGood())
-        bd = ChanBinding{_mpChan, {}, {}};
-    synchronize(syncBindChannels, &bd);
-    return isGood();
+    // The board's status stays as it is: requests of open handles read it
+    // in every line they log.
+    return _pCard && takeChannels(pbd);
+}
+
+bool CardBus::takeChannels(ChanBinding* pbd)
+{
+    bool fOk = true;
+    YekIter itd;
+    YekCard_startIterDrivers(_pCard, &itd);
+    for (ULONG d = 0; YekDriver* pud = YekCard_iterateDrivers(_pCard, &itd); ++d) {
+        YekIter itc;
+        YekDriver_startIterChannels(pud, &itc);
+        for (ULONG c = 0; YekChannel* pcn = YekDriver_iterateChannels(pud, &itc); ++c) {
+            auto* pck = static_cast<YekChanKern*>(pcn);
+            log(fWmFlow, "Yek: new chan %s %d", YekDriver_szName(pud), YekChanKern_num(pck));
+            ChanBus* pcb = chanAt(ChanIter(d, c));
+            // A channel past the table fails the start: its callbacks would
+            // have no bus channel.
+            if (!pcb) {
+                log(fWmErr, "Yek: chan %d %d past the board's table", static_cast<int>(d), static_cast<int>(c));
+                fOk = false;
+                continue;
+            }
+            pbd->_mppud[pcb - _mpChan] = pud;
+            pbd->_mppcn[pcb - _mpChan] = pcn;
+        }
+    }
+    return fOk;
+}
+
+void CardBus::bindChannels(ChanBinding* pbd)
+{
+    synchronize(syncBindChannels, pbd);
+}
+
+BOOLEAN CardBus::syncBindChannels(PVOID pv)
+{
+    auto* pbd = static_cast<ChanBinding*>(pv);
+    for (int i = 0; i < cChanBus; ++i) {
+        ChanBus* pcb = &pbd->_pca->_mpChan[i];
+        pcb->bind(pbd->_mppud[i], pbd->_mppcn[i]);
+        if (pbd->_mppcn[i])
+            YekChanKern_setHandle(static_cast<YekChanKern*>(pbd->_mppcn[i]), pcb);
+    }
+    return TRUE;
 }
 
 void CardBus::startTimer()
@@ -565,6 +573,6 @@ int CardBus::print(char* pch, long cch)
         return 0;
     const YekAdapt* pad = this->pad();
     RtlStringCbPrintfA(pch, static_cast<size_t>(cch), szYekReadPciFmt, slot()->_wszKey, pad->_szAdaptName,
-                       pad->_szOrg, pad->_szArch, _cIntr, _cTimer);
+                       pad->_szOrg, pad->_szArch, cIntr(), cTimer());
     return static_cast<int>(strnlen(pch, static_cast<size_t>(cch)));
 }

@@ -1,6 +1,6 @@
 // The channel scheduler of a PCI board: a request's down message into a free
 // down buffer of the card object's channel, the channel's next up message
-// into the caller's buffers, all under the board's interrupt spin lock.
+// into the caller's buffers, all under the board's lock.
 #include "wmbus.h"
 
 static const char szSrc[] = "wmbus";

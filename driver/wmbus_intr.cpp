@@ -1,6 +1,6 @@
 // The PCI board's interrupt routine, its deferred routine, the periodic
-// timer step, the host callbacks of the card object and the lock of the
-// board's synchronized steps.
+// timer step, the host callbacks of the card object and the board's lock
+// (synchronize).
 #include "wmbus.h"
 
 static const char szSrc[] = "wmbus";
@@ -86,7 +86,7 @@ BOOLEAN CardBus::intr(PKINTERRUPT, PVOID pv)
 {
     auto* pca = static_cast<CardBus*>(pv);
     WM_ASSERT(pca, "pca", szSrc);
-    ++pca->_cIntr;
+    pca->_cIntr.increment();
     // A board that is stopping leaves the card object and its channels to
     // the steps that hold the board's lock only.
     if (!pca->_fRunning) {
@@ -139,7 +139,7 @@ BOOLEAN CardBus::timer(PVOID pv)
     WM_ASSERT(pca, "pca", szSrc);
     WM_ASSERT(pca->_busy.isIdle(), "(pca)->isIdle()", szSrc);
     pca->_busy.enter();
-    ++pca->_cTimer;
+    pca->_cTimer.increment();
     YekTimespec tsNow;
     tickTime(&tsNow, 0);
     pca->log(fWmTick, "timer(%lu, %lu)", tsNow.tv_sec, tsNow.tv_nsec);

@@ -13,12 +13,12 @@ static const char szSrc[] = "wmcard";
 Card::Card(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
     : _pwm(pwm),
       _pci(pci),
-      _eState(0),
+      _eState(),
       _pdo(pdo),
       _pdoLower(nullptr),
       _fOpen(0),
       _iDriver(-1),
-      _fRemoved(0),
+      _fRemoved(),
       _mtxOpen()
 {
     KeInitializeMutex(&_mtxOpen, 0);
@@ -126,7 +126,7 @@ Chan::Chan(Card* pca, ULONG iDriver, ULONG iChan)
       _uTrace(0),
       _pIrp(nullptr),
       _cOpen(0),
-      _fRead(0),
+      _fRead(),
       _pca(pca),
       _iDriver(iDriver),
       _iChan(iChan),
@@ -140,8 +140,18 @@ Chan::Chan(Card* pca, ULONG iDriver, ULONG iChan)
 void Chan::open()
 {
     if (_cOpen == 0)
-        _fRead = 1;
+        _fRead.set(1);
     ++_cOpen;
+}
+
+UCHAR Chan::toggleRead()
+{
+    for (;;) {
+        LONG f = _fRead.get();
+        LONG fNew = f ? 0 : 1;
+        if (_fRead.compareExchange(fNew, f) == f)
+            return static_cast<UCHAR>(fNew);
+    }
 }
 
 void Chan::close()

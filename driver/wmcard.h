@@ -13,16 +13,31 @@
 #include "yek.h"
 #include "yek_devif.h"
 
+// A 32-bit word that threads share: read and written only with interlocked
+// operations.
+class SharedWord {
+public:
+    explicit SharedWord(LONG v = 0) : _v(v) {}
+    LONG get() const { return InterlockedCompareExchange(const_cast<LONG volatile*>(&_v), 0, 0); }
+    void set(LONG v) { InterlockedExchange(&_v, v); }
+    LONG increment() { return InterlockedIncrement(&_v); }
+    LONG decrement() { return InterlockedDecrement(&_v); }
+    // The old value; the word becomes v when it was vIf.
+    LONG compareExchange(LONG v, LONG vIf) { return InterlockedCompareExchange(&_v, v, vIf); }
+
+private:
+    LONG volatile _v;
+};
+
 // An in-use counter changed only with interlocked operations.
 class Busy {
 public:
-    Busy() : _c(0) {}
-    void enter() { InterlockedIncrement(&_c); }
-    void leave() { InterlockedDecrement(&_c); }
-    bool isIdle() const { return _c == 0; }
+    void enter() { _c.increment(); }
+    void leave() { _c.decrement(); }
+    bool isIdle() const { return _c.get() == 0; }
 
 private:
-    volatile LONG _c;
+    SharedWord _c;
 };
 
 // A position in the card module: a driver and a channel of it. All ones in
@@ -100,22 +115,24 @@ public:
     CardSlot* slot() const { return _pci; }
     LONG iSlot() const { return static_cast<LONG>(_pci - wmCardSlots()); }
     const YekAdapt* pad() const { return _pci->_pad; }
-    bool isState(ULONG e) const { return _eState == e; }
-    void setState(ULONG e) { _eState = e; }
+    // Plug and play changes the state and the removed flag while requests
+    // and opens read them.
+    bool isState(ULONG e) const { return static_cast<ULONG>(_eState.get()) == e; }
+    void setState(ULONG e) { _eState.set(static_cast<LONG>(e)); }
 
     // The bus lost the device: nothing more is sent to it.
-    void setRemoved() { _fRemoved = 1; }
-    bool isRemoved() const { return _fRemoved != 0; }
+    void setRemoved() { _fRemoved.set(1); }
+    bool isRemoved() const { return _fRemoved.get() != 0; }
 
     Wm* _pwm;
     Busy _busy;
     CardSlot* _pci;
-    ULONG _eState;
+    SharedWord _eState;
     PDEVICE_OBJECT _pdo;
     PDEVICE_OBJECT _pdoLower;
     ULONG _fOpen;
     LONG _iDriver;
-    UCHAR _fRemoved;
+    SharedWord _fRemoved;
     KMUTEX _mtxOpen;  // one open or close of the board at a time
 };
 
@@ -135,7 +152,10 @@ public:
 
     void open();
     void close();
-    UCHAR toggleRead() { return _fRead = _fRead ? 0 : 1; }
+    // Flips the read toggle and returns its new value; two reads of one
+    // handle at once flip it twice.
+    UCHAR toggleRead();
+    UCHAR fRead() const { return static_cast<UCHAR>(_fRead.get()); }
 
     int attachIrp(PIRP pIrp);
     PIRP detachIrp(const char* szSrc, int iLine);
@@ -183,7 +203,7 @@ public:
     WmMdl _mpmdl[4];
     PVOID volatile _pIrp;
     ULONG _cOpen;
-    UCHAR _fRead;
+    SharedWord _fRead;
     Card* _pca;
     ULONG _iDriver;
     ULONG _iChan;

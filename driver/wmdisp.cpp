@@ -38,11 +38,20 @@ void fileNameText(PFILE_OBJECT pfo, char (&sz)[64])
 }
 
 // Every exit after the channel was entered leaves it again.
-NTSTATUS leaveChan(Chan* pcn, NTSTATUS st)
+void leaveChan(Chan* pcn)
 {
     pcn->busy().leave();
     WM_ASSERT(pcn->isIdle(), "(pcn)->isIdle()", szSrc);
-    return st;
+}
+
+// A request the dispatch ends itself: the channel is left before the
+// request is detached, so its slot opens only once nobody works on the
+// channel (a second request on the handle may take it at once).
+NTSTATUS endIoctl(Chan* pcn, PIRP Irp, NTSTATUS st, int iLine)
+{
+    leaveChan(pcn);
+    pcn->detachIrp(szSrc, iLine);
+    return completeIrp(Irp, st, 0);
 }
 
 ULONG low32(const void* pv)
@@ -133,8 +142,7 @@ NTSTATUS mapFailed(Chan* pcn, PIRP Irp, WmMdl* pmdl, const char* szWhat)
 {
     pcn->pca()->log(fWmErr, "can't map %s (%s, %d)", szWhat, pmdl->szErr() ? pmdl->szErr() : "-nil-",
                     static_cast<int>(pmdl->iErr()));
-    pcn->detachIrp(szSrc, __LINE__);
-    return completeIrp(Irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+    return endIoctl(pcn, Irp, STATUS_INSUFFICIENT_RESOURCES, __LINE__);
 }
 
 NTSTATUS kwmIoctl(PDEVICE_OBJECT DeviceObject, PIRP Irp)
@@ -162,47 +170,45 @@ NTSTATUS kwmIoctl(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     pcn->busy().enter();
     KPROCESSOR_MODE mode = Irp->RequestorMode;
     if (!pcn->mdlIoc().map(pvIn, cbIn, mode, IoModifyAccess).require(cbIn))
-        return leaveChan(pcn, mapFailed(pcn, Irp, &pcn->mdlIoc(), "ioctl argument"));
+        return mapFailed(pcn, Irp, &pcn->mdlIoc(), "ioctl argument");
     pcn->prepare(cbIn);
     YekIoc* pioc = pcn->ioc();
     if (uCode == IOCTL_YEK_PROCHK) {
         pca->log(fWmIoc, "protocol check");
         WmMdl& mdd = pcn->mdl(iRecDd);
         if (!mdd.mapRecord(&pioc->_dd, mode, IoReadAccess))
-            return leaveChan(pcn, mapFailed(pcn, Irp, &mdd, "data down"));
+            return mapFailed(pcn, Irp, &mdd, "data down");
         pca->log(fWmIoc, "csa:%d", static_cast<int>(mdd.cb()));
         char mpch[cbYekProchkMax];
         size_t c = 0;
         if (!mdd.copyOut(mpch, sizeof mpch, &c)) {
             pca->log(fWmErr, "copyOut failed");
-            pcn->detachIrp(szSrc, __LINE__);
-            return leaveChan(pcn, completeIrp(Irp, STATUS_INSUFFICIENT_RESOURCES, 0));
+            return endIoctl(pcn, Irp, STATUS_INSUFFICIENT_RESOURCES, __LINE__);
         }
         pca->log(fWmIoc, "user protocol size:%d", static_cast<int>(c));
         bool fOk = c >= 1 && mpch[c - 1] == 0 && YekProto_match(pca->pup(), mpch, c) != 0;
         if (!fOk)
             pca->log(fWmErr, "protocol error");
-        pcn->detachIrp(szSrc, __LINE__);
-        return leaveChan(pcn, completeIrp(Irp, fOk ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES, 0));
+        return endIoctl(pcn, Irp, fOk ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES, __LINE__);
     }
     if (pcn->setDown(uCode == IOCTL_YEK_PUT || uCode == IOCTL_YEK_XCH)) {
         pca->log(fWmIoc, "down");
         WmMdl& mcd = pcn->mdl(iRecCd);
         if (!mcd.mapRecord(&pioc->_cd, mode, IoReadAccess).copyControl(&pcn->controlDown()))
-            return leaveChan(pcn, mapFailed(pcn, Irp, &mcd, "control down"));
+            return mapFailed(pcn, Irp, &mcd, "control down");
         WmMdl& mdd = pcn->mdl(iRecDd);
         if (!mdd.mapRecord(&pioc->_dd, mode, IoReadAccess))
-            return leaveChan(pcn, mapFailed(pcn, Irp, &mdd, "data down"));
+            return mapFailed(pcn, Irp, &mdd, "data down");
     }
     if (pcn->setUp(uCode == IOCTL_YEK_GET || uCode == IOCTL_YEK_XCH)) {
         WmMdl& mcu = pcn->mdl(iRecCu);
         if (!mcu.mapRecord(&pioc->_cu, mode, IoModifyAccess).require(cbYekControlUp))
-            return leaveChan(pcn, mapFailed(pcn, Irp, &mcu, "control up"));
+            return mapFailed(pcn, Irp, &mcu, "control up");
         WmMdl& mdu = pcn->mdl(iRecDu);
         if (!mdu.mapRecord(&pioc->_du, mode, IoModifyAccess))
-            return leaveChan(pcn, mapFailed(pcn, Irp, &mdu, "data up"));
+            return mapFailed(pcn, Irp, &mdu, "data up");
     }
-    leaveChan(pcn, STATUS_SUCCESS);
+    leaveChan(pcn);
     WM_ASSERT(pcn->pIrp(), "pIrp", szSrc);
     WM_ASSERT(IoGetCurrentIrpStackLocation(pcn->pIrp()), "IoGetCurrentIrpStackLocation(pIrp)", szSrc);
     IoMarkIrpPending(Irp);

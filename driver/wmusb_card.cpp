@@ -196,10 +196,15 @@ NTSTATUS CardUsb::startConfigured(PUSB_CONFIGURATION_DESCRIPTOR pcd, ULONG cbTot
             static_cast<unsigned>(pi.EndpointAddress), static_cast<int>(pi.Interval),
             static_cast<int>(pi.MaximumPacketSize), static_cast<int>(pi.MaximumTransferSize));
     }
-    downloadFirmware(static_cast<const ezusb_hex_record*>(padUsb()->_pfwIdle), "idle");
-    for (int i = 0; i < cPipe; ++i) {
-        _mpPipeDown[i] = pii->Pipes[iPipeFirstDown + i].PipeHandle;
-        _mpPipeUp[i] = pii->Pipes[iPipeFirstUp + i].PipeHandle;
+    {
+        // Opens and closes wait: they read the pipes, and their downloads
+        // would mix with this one.
+        OpenLock lk(&_mtxOpen);
+        downloadFirmware(static_cast<const ezusb_hex_record*>(padUsb()->_pfwIdle), "idle");
+        for (int i = 0; i < cPipe; ++i) {
+            _mpPipeDown[i] = pii->Pipes[iPipeFirstDown + i].PipeHandle;
+            _mpPipeUp[i] = pii->Pipes[iPipeFirstUp + i].PipeHandle;
+        }
     }
     ExFreePool(purbSel);
     return STATUS_SUCCESS;

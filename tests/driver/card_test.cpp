@@ -107,7 +107,7 @@ TEST_F(CardTest, SecondRequestIsRefusedAndTheFirstStaysAttached)
 TEST_F(CardTest, ReadToggleStartsAtOpenAndFlips)
 {
     chan.open();
-    EXPECT_EQ(chan._fRead, 1);
+    EXPECT_EQ(chan.fRead(), 1);
     EXPECT_EQ(chan.toggleRead(), 0);
     EXPECT_EQ(chan.toggleRead(), 1);
     chan.open();

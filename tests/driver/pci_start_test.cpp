@@ -68,7 +68,7 @@ TEST_F(PciStartTest, StartLogsResourcesSetsUpTheBridgeAndStartsTheTimer)
     // The first expiry is at once; the card object saw it.
     EXPECT_EQ(pioSeen().cTimers, 1u);
     ASSERT_NE(card(), nullptr);
-    EXPECT_EQ(card()->_cTimer, 1u);
+    EXPECT_EQ(card()->cTimer(), 1u);
     EXPECT_TRUE(card()->isState(CardBus::eStarted));
 }
 
@@ -257,8 +257,8 @@ TEST_P(PciTimerTest, PeriodAndSteps)
     plugAndLoad();
     EXPECT_TRUE(boardLogs(formatString("timer period %u ms", ms)));
     k().advanceMs(300);
-    EXPECT_EQ(card()->_cTimer, 1 + 300 / ms) << "the first step at once, then one a period";
-    EXPECT_EQ(pioSeen().cTimers, card()->_cTimer);
+    EXPECT_EQ(card()->cTimer(), 1 + 300 / ms) << "the first step at once, then one a period";
+    EXPECT_EQ(pioSeen().cTimers, card()->cTimer());
 }
 
 INSTANTIATE_TEST_SUITE_P(Periods, PciTimerTest,
@@ -291,7 +291,7 @@ TEST_F(PciStartTest, InterruptThatIsNotTheBoardsIsForwarded)
     EXPECT_FALSE(k().raiseInterrupt(pdev->vector()));
     EXPECT_TRUE(boardLogs("intr() forward"));
     EXPECT_FALSE(logHas("dpcForIsr"));
-    EXPECT_EQ(card()->_cIntr, 1u);
+    EXPECT_EQ(card()->cIntr(), 1u);
 }
 
 TEST_F(PciStartTest, ModuleAddressesInTheBlockTableAreNotTakenForTheBoards)
@@ -311,13 +311,13 @@ TEST_F(PciStartTest, StopAndStartAgainRunOneInterruptAndOneTimer)
     ASSERT_EQ(k().pnp().start(pdev->pdo()), STATUS_SUCCESS);
     EXPECT_EQ(pioSeen().cFactory, 2) << "a new card object";
     EXPECT_EQ(log().count("IoConnectInterrupt: 0x0"), 2u);
-    ULONG cTimer = card()->_cTimer;
+    ULONG cTimer = card()->cTimer();
     k().advanceMs(100);
-    EXPECT_EQ(card()->_cTimer, cTimer + 1) << "one timer";
+    EXPECT_EQ(card()->cTimer(), cTimer + 1) << "one timer";
     board.raiseEvent(7);
-    ULONG cIntr = card()->_cIntr;
+    ULONG cIntr = card()->cIntr();
     EXPECT_TRUE(pdev->interrupt());
-    EXPECT_EQ(card()->_cIntr, cIntr + 1) << "one interrupt routine";
+    EXPECT_EQ(card()->cIntr(), cIntr + 1) << "one interrupt routine";
     // The channel open over the restart works on the new card object, whose
     // driver was started for it.
     EXPECT_EQ(pioSeen().cInit, 2u);

@@ -17,6 +17,7 @@
 namespace {
 
 using drvtest::AsyncIoctl;
+using drvtest::Background;
 using drvtest::Bufs;
 using drvtest::PciTest;
 using drvtest::PioEcho;
@@ -142,28 +143,25 @@ void oneRequest(HANDLE h, std::mt19937& rng, Outcomes& out)
     out.add(szWhat, drvtest::ioctlInOut(h, uCode, &b.ioc, cbYekIoc));
 }
 
-// Threads that run until told to stop, and are stopped and joined on every
-// path out of the test.
-class Background {
-public:
-    ~Background() { stop(); }
-    void run(std::function<void(const std::atomic<bool>&)> f)
-    {
-        _mpt.emplace_back([this, f] { f(_fStop); });
-    }
-    void stop()
-    {
-        _fStop = true;
-        for (std::thread& t : _mpt)
-            if (t.joinable())
-                t.join();
-        _mpt.clear();
-    }
-
-private:
-    std::atomic<bool> _fStop{false};
-    std::vector<std::thread> _mpt;
-};
+// The clock, one timer step an advance; the board's interrupts, every one
+// its line asks for and events now and then (they answer the gets of
+// channel 0). Interrupts keep coming while a restart or the removal
+// disconnects.
+void runClockAndBoard(Background& bg, kstub::Kernel& k, KVdepSim100::S5920Board& board, pcistub::PciDevice& dev)
+{
+    bg.run([&k](const std::atomic<bool>& fStop) {
+        while (!fStop)
+            k.advanceMs(100);
+    });
+    bg.run([&board, &dev](const std::atomic<bool>& fStop) {
+        std::mt19937 rng(7);
+        while (!fStop) {
+            if (rng() % 16 == 0 && !dev.isGone())
+                board.raiseEvent(static_cast<uint8_t>(rng()));
+            dev.interrupt();
+        }
+    });
+}
 
 class PciStressTest : public PciTest {
 protected:
@@ -235,21 +233,7 @@ TEST_F(PciStressTest, RequestsTimerAndInterruptsBesideRestartsAndRemovalEachEndO
     openChannels();
     ASSERT_EQ(_mph.size(), 4u);
     Background bg;
-    // The clock: one timer step an advance.
-    bg.run([this](const std::atomic<bool>& fStop) {
-        while (!fStop)
-            k().advanceMs(100);
-    });
-    // The board: events now and then, and every interrupt its line asks for.
-    bg.run([this](const std::atomic<bool>& fStop) {
-        std::mt19937 rng(7);
-        // Interrupts keep coming while a restart or the removal disconnects.
-        while (!fStop) {
-            if (rng() % 16 == 0 && !pdev->isGone())
-                board.raiseEvent(static_cast<uint8_t>(rng()));
-            pdev->interrupt();
-        }
-    });
+    runClockAndBoard(bg, k(), board, *pdev);
     // Cancels of whatever a channel has in flight.
     bg.run([this](const std::atomic<bool>& fStop) {
         std::mt19937 rng(11);
@@ -308,6 +292,169 @@ TEST_F(PciStressTest, RequestsTimerAndInterruptsBesideRestartsAndRemovalEachEndO
     finish();
     EXPECT_EQ(k().pool().outstanding(), 0u);
 }
+
+// Opens, closes and reads of the identification text on two channels while
+// two others carry requests, the clock and the board's interrupts run, and
+// the board is restarted again and again, then surprise-removed: the
+// board's state, its removed flag and its counters are read beside their
+// changes (the ThreadSanitizer build sees every such read).
+TEST_F(PciStressTest, OpensClosesAndReadsBesideRestartsAndASurpriseRemoval)
+{
+    world.setDebug(fWmDebugDefault);
+    plugAndLoad();
+    for (int i = 0; i < 2; ++i) {
+        HANDLE h = nullptr;
+        std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
+        ASSERT_EQ(kstub::io::create(sg.c_str(), &h), STATUS_SUCCESS) << i;
+        _mph.push_back(h);
+    }
+    Background bg;
+    runClockAndBoard(bg, k(), board, *pdev);
+    // Cancels end the gets of channel 1.
+    bg.run([this](const std::atomic<bool>& fStop) {
+        while (!fStop) {
+            kstub::io::cancel(_mph[1]);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::atomic<unsigned> cOpens{0};
+    Outcomes outOpen;
+    Background users;
+    for (int i = 2; i < 4; ++i)
+        users.run([&, i](const std::atomic<bool>& fStop) {
+            std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
+            while (!fStop) {
+                HANDLE h = nullptr;
+                NTSTATUS st = kstub::io::create(sg.c_str(), &h);
+                if (!NT_SUCCESS(st)) {
+                    // A board that is not started refuses it, and so does
+                    // a device that is going.
+                    if (st != STATUS_DELETE_PENDING)
+                        outOpen.add("open", st);
+                    continue;
+                }
+                for (int n = 0; n < 2; ++n) {
+                    char mpch[1024];
+                    ULONG_PTR cb = 0;
+                    outOpen.add("read", kstub::io::read(h, mpch, sizeof mpch, &cb));
+                }
+                outOpen.add("close", kstub::io::close(h));
+                ++cOpens;
+            }
+        });
+    for (int i = 0; i < 4; ++i)
+        users.run([this, i](const std::atomic<bool>& fStop) {
+            std::mt19937 rng(200 + static_cast<unsigned>(i));
+            while (!fStop)
+                oneRequest(_mph[i % 2], rng, _out);
+        });
+    for (int i = 0; i < scaled(6); ++i) {
+        unsigned cFrom = cOpens;
+        awaitProgress(20);
+        waitUntil([&] { return cOpens >= cFrom + 3; });
+        EXPECT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+        EXPECT_EQ(k().pnp().start(pdev->pdo()), STATUS_SUCCESS) << "restart " << i;
+    }
+    awaitProgress(20);
+    pdev->surpriseRemove();
+    awaitProgress(20);
+    users.stop();
+    closeChannels();
+    EXPECT_EQ(fdo(), nullptr) << "removed at the last close";
+    bg.stop();
+    EXPECT_TRUE(_out.unexpected().empty()) << ::testing::PrintToString(_out.unexpected());
+    EXPECT_TRUE(outOpen.unexpected().empty()) << ::testing::PrintToString(outOpen.unexpected());
+    EXPECT_GT(cOpens.load(), 0u);
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_EQ(k().mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+}
+
+// A restart that fails while two handles carry requests of four threads, the
+// clock and the board's interrupts running: the device is surprise-removed,
+// every request ends once, the board refuses what comes after, and the
+// removal at the last close frees everything.
+struct FailedRestart {
+    const char* szName;
+    std::function<void(kstub::Kernel&)> arm;
+    const char* szLine;
+};
+
+void PrintTo(const FailedRestart& c, std::ostream* pos)
+{
+    *pos << c.szName;
+}
+
+class PciFailedRestartTest : public PciTest, public ::testing::WithParamInterface<FailedRestart> {
+protected:
+    PciFailedRestartTest() { world.setDebug(fWmDebugDefault); }
+};
+
+TEST_P(PciFailedRestartTest, EndsEveryRequestOnceAndTheRemovalWaitsForTheLastClose)
+{
+    plugAndLoad();
+    HANDLE mph[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
+        ASSERT_EQ(kstub::io::create(sg.c_str(), &mph[i], fOverlapped), STATUS_SUCCESS) << i;
+    }
+    Background bg;
+    runClockAndBoard(bg, k(), board, *pdev);
+    Outcomes out;
+    std::atomic<bool> fFailed{false};
+    std::atomic<unsigned> cAfter{0};
+    Background workers;
+    for (int i = 0; i < 4; ++i)
+        workers.run([&, i](const std::atomic<bool>& fStop) {
+            std::mt19937 rng(100 + static_cast<unsigned>(i));
+            while (!fStop) {
+                bool fAfter = fFailed;
+                oneRequest(mph[i / 2], rng, out);
+                if (fAfter)
+                    ++cAfter;
+            }
+        });
+    waitUntil([&] { return out.count() >= 40; });
+    ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+    GetParam().arm(k());
+    EXPECT_EQ(k().pnp().start(pdev->pdo()), STATUS_INSUFFICIENT_RESOURCES);
+    fFailed = true;
+    EXPECT_TRUE(boardLogs(GetParam().szLine));
+    EXPECT_EQ(k().pnp().state(pdev->pdo()), kstub::DevState::SurpriseRemoved);
+    EXPECT_NE(fdo(), nullptr) << "handles are open: the removal waits";
+    EXPECT_TRUE(waitUntil([&] { return cAfter >= 40; })) << "requests go on reaching the board";
+    workers.stop();
+    // Whatever comes now is refused by the board itself; no new open.
+    for (HANDLE h : mph) {
+        Bufs b;
+        PioWrite w(1, 2);
+        EXPECT_EQ(drvtest::ioctlInOut(h, IOCTL_YEK_XCH, &b.xch(&w, sizeof w), cbYekIoc), STATUS_DEVICE_NOT_CONNECTED);
+    }
+    HANDLE h2 = nullptr;
+    EXPECT_EQ(kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\pio\\1", &h2, 0), STATUS_DELETE_PENDING);
+    for (HANDLE h : mph)
+        EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
+    EXPECT_EQ(fdo(), nullptr) << "removed at the last close";
+    bg.stop();
+    EXPECT_TRUE(out.unexpected().empty()) << ::testing::PrintToString(out.unexpected());
+    EXPECT_GT(out.count(STATUS_DEVICE_NOT_CONNECTED), 0u) << out.text();
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_EQ(k().mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+    finish();
+    EXPECT_EQ(k().pool().outstanding(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PciFailedRestartTest,
+    ::testing::Values(FailedRestart{"NoCardObject", [](kstub::Kernel&) { drvtest::pioKnobs().fNoCard = true; },
+                                    "Card start failed"},
+                      FailedRestart{"InterruptNotConnected",
+                                    [](kstub::Kernel& k) {
+                                        k.failNext(kstub::Fault::ConnectInterrupt, 1, STATUS_INSUFFICIENT_RESOURCES);
+                                    },
+                                    "IoConnectInterrupt: 0xc000009a"}),
+    [](const ::testing::TestParamInfo<FailedRestart>& i) { return std::string(i.param.szName); });
 
 // A deferred call that another processor runs while the board stops: the
 // stop waits for it before the board goes on (its timer step or interrupt

@@ -38,6 +38,20 @@ bool eventually(const std::function<bool()>& f, int cMsBound)
     return f();
 }
 
+void Background::run(std::function<void(const std::atomic<bool>&)> f)
+{
+    _mpt.emplace_back([this, f] { f(_fStop); });
+}
+
+void Background::stop()
+{
+    _fStop = true;
+    for (std::thread& t : _mpt)
+        if (t.joinable())
+            t.join();
+    _mpt.clear();
+}
+
 PciTest::PciTest()
 {
     wmImageLoad();

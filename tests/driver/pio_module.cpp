@@ -212,6 +212,8 @@ int PioDriver::putDown(int iCtx, Pmd pmd, int hChan)
 int PioDriver::timer(int iCtx, const Time& now)
 {
     ++g_seen.cTimers;
+    if (g_knobs.onTimer)
+        g_knobs.onTimer();
     PioCard* pc = card();
     for (int h = 0; h < pc->_cChan; ++h) {
         if (pc->_mpcWait[h] == 0 || --pc->_mpcWait[h] != 0)
@@ -292,7 +294,8 @@ void* newPioCardOf(YekMod*, const YekEnvC* pueC, YekMemInfo* pmi, int cmi, void*
     // The card object lives in the first block the host allocated; the host
     // frees the block and never destroys the object.
     static_assert(cChan <= cChanMax, "more channels than a card object has");
-    g_seen.pvCard = new (pmi[0]._p) PioCard(pueC, ioBase, cChan);
+    int c = g_knobs.cChanCard > 0 && g_knobs.cChanCard <= cChanMax ? g_knobs.cChanCard : cChan;
+    g_seen.pvCard = new (pmi[0]._p) PioCard(pueC, ioBase, c);
     return g_seen.pvCard;
 }
 
@@ -331,6 +334,12 @@ PioKnobs& pioKnobs()
 PioSeen& pioSeen()
 {
     return g_seen;
+}
+
+void* pioChannelHandle(int hChan)
+{
+    auto* pc = static_cast<PioCard*>(g_seen.pvCard);
+    return pc && hChan < pc->_cChan ? pc->_mpcn[hChan].getHandle() : nullptr;
 }
 
 void pioReset()

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "yek.h"
 #include "yekad.h"
@@ -81,6 +82,8 @@ struct PioKnobs {
     bool fScribbleBlocks = false;  // getMem also writes addresses into the table
     bool fNoCard = false;          // the factory makes no card object
     int iInitResult = 0;           // what the driver's start hook returns
+    int cChanCard = 0;             // channels of the card objects made from now (0: the module's)
+    std::function<void()> onTimer;  // called at every timer step of the card object
 };
 
 // What the card module saw, for the tests.
@@ -102,6 +105,8 @@ struct PioSeen {
 
 PioKnobs& pioKnobs();
 PioSeen& pioSeen();
+// The host handle of a channel of the newest card object; null without one.
+void* pioChannelHandle(int hChan);
 // Knobs and records back to their defaults.
 void pioReset();
 

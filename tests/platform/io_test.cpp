@@ -477,6 +477,34 @@ TEST_F(IoTest, StopStartAndUnloadInOrder)
     EXPECT_TRUE(k.problems().empty());
 }
 
+// A start after a stop that fails: the device is surprise-removed (handles
+// may be open) and removed at the last close, not at once.
+TEST_F(IoTest, FailedRestartIsASurpriseRemovalAndTheRemovalFollowsTheLastClose)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(k.pnp().stop(pdo), STATUS_SUCCESS);
+    k.pnp().setStartStatus(pdo, STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ(k.pnp().start(pdo), STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::SurpriseRemoved);
+    EXPECT_EQ(testdrv::record().cRemove, 0) << "no removal while a handle is open";
+    std::vector<UCHAR> minors;
+    for (const testdrv::Seen& s : seen())
+        if (s.major == IRP_MJ_PNP)
+            minors.push_back(s.minor);
+    EXPECT_EQ(minors, (std::vector<UCHAR>{IRP_MN_QUERY_STOP_DEVICE, IRP_MN_STOP_DEVICE, IRP_MN_START_DEVICE,
+                                          IRP_MN_SURPRISE_REMOVAL}));
+    EXPECT_EQ(CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    DWORD cb;
+    EXPECT_TRUE(DeviceIoControl(h, testdrv::kIoctlEcho, nullptr, 0, nullptr, 0, &cb, nullptr))
+        << "the open handle still reaches the driver";
+    CloseHandle(h);
+    EXPECT_EQ(testdrv::record().cRemove, 1);
+    EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Removed);
+    EXPECT_EQ(k.findDevice("\\Device\\TESTDEV_0"), nullptr);
+    EXPECT_TRUE(k.problems().empty());
+}
+
 TEST(PlatformPnp, PendedStartAndFailedStartOfTheBusDevice)
 {
     kstub::Kernel k;

@@ -201,7 +201,10 @@ public:
     PDEVICE_OBJECT createPdo(const PdoProps& props, BusDevice* pbus = nullptr);
     void setAutoEnumerate(bool fOn);
     NTSTATUS addDevice(PDEVICE_OBJECT pdo);  // the function driver's AddDevice
-    NTSTATUS start(PDEVICE_OBJECT pdo);      // IRP_MN_START_DEVICE through the stack
+    // IRP_MN_START_DEVICE through the stack. A device that fails its first
+    // start is removed again; one that fails a start after a stop is
+    // surprise-removed (REMOVE at the last close, as surpriseRemove).
+    NTSTATUS start(PDEVICE_OBJECT pdo);
     NTSTATUS enumerate(PDEVICE_OBJECT pdo);  // addDevice, then start
     NTSTATUS stop(PDEVICE_OBJECT pdo);       // QUERY_STOP, then STOP
     // QUERY_REMOVE (refused with STATUS_ACCESS_DENIED while handles are open

@@ -199,11 +199,30 @@ bool hasStack(const DevNode* pn)
            pn->state == DevState::Stopped;
 }
 
+// The removal that waits for the last close, taken by one caller only.
+void claimRemoval(State& s, DevNode* pn)
+{
+    if (pn->fRemoveOnLastClose.exchange(false))
+        doRemove(s, pn);
+}
+
+// SURPRISE_REMOVAL now; REMOVE once no handle is open on the stack, at once
+// when none is.
+NTSTATUS surpriseRemoveStack(State& s, DevNode* pn)
+{
+    NTSTATUS st = sendPnp(pn->pdo, IRP_MN_SURPRISE_REMOVAL);
+    pn->state = DevState::SurpriseRemoved;
+    pn->fRemoveOnLastClose = true;
+    if (openFilesOnStack(pn->pdo) == 0)
+        claimRemoval(s, pn);
+    return st;
+}
+
 }  // namespace
 
 namespace kstub::detail {
 
-void doRemoveAfterClose(DevNode* pn) { doRemove(cur(), pn); }
+void doRemoveAfterClose(DevNode* pn) { claimRemoval(cur(), pn); }
 
 }  // namespace kstub::detail
 
@@ -299,6 +318,7 @@ NTSTATUS Pnp::start(PDEVICE_OBJECT pdo)
     DevNode* pn = node(pdo);
     if (pn->state != DevState::Added && pn->state != DevState::Stopped)
         return kStatusInvalidDeviceState;
+    bool fRestart = pn->state == DevState::Stopped;
     PCM_RESOURCE_LIST raw = buildResources(pn->props.resources);
     PCM_RESOURCE_LIST tr = buildResources(pn->props.resources);
     NTSTATUS st = sendPnp(pdo, IRP_MN_START_DEVICE, raw, tr);
@@ -308,8 +328,13 @@ NTSTATUS Pnp::start(PDEVICE_OBJECT pdo)
         pn->state = DevState::Started;
         return st;
     }
-    // A device that fails to start is removed again.
-    doRemove(_s, pn);
+    // A device that fails to start is removed again. One that fails to start
+    // again after a stop may have handles open: it is surprise-removed, and
+    // the removal follows the last close.
+    if (fRestart)
+        surpriseRemoveStack(_s, pn);
+    else
+        doRemove(_s, pn);
     return st;
 }
 
@@ -360,13 +385,7 @@ NTSTATUS Pnp::surpriseRemove(PDEVICE_OBJECT pdo)
             pn->state = DevState::Removed;
         return STATUS_SUCCESS;
     }
-    NTSTATUS st = sendPnp(pdo, IRP_MN_SURPRISE_REMOVAL);
-    pn->state = DevState::SurpriseRemoved;
-    if (openFilesOnStack(pdo) == 0)
-        doRemove(_s, pn);
-    else
-        pn->fRemoveOnLastClose = true;
-    return st;
+    return surpriseRemoveStack(_s, pn);
 }
 
 NTSTATUS Pnp::sendMinor(PDEVICE_OBJECT pdo, UCHAR minor)

@@ -76,7 +76,9 @@ struct DevNode {
     struct DriverRec* pdriver = nullptr;
     NTSTATUS stStart = STATUS_SUCCESS;
     bool fPendStart = false;
-    bool fRemoveOnLastClose = false;
+    // Set by plug and play, claimed by whoever removes: a last close or the
+    // manager itself.
+    std::atomic<bool> fRemoveOnLastClose{false};
     bool fDeleteWhenRemoved = false;
     bool fBusGone = false;
 };
