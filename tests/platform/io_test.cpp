@@ -531,4 +531,36 @@ TEST(PlatformPnp, PendedStartAndFailedStartOfTheBusDevice)
     EXPECT_EQ(k.pnp().pdos().size(), 1u);
 }
 
+// The bus deletes a surprise-removed device while its last handle closes on
+// another thread: whichever comes second, the removal is sent once and the
+// device goes, never while the removal runs.
+TEST(PlatformPnp, DeletionBesideTheLastCloseOfASurpriseRemovedDevice)
+{
+    for (int i = 0; i < 200; ++i) {
+        SCOPED_TRACE(i);
+        kstub::Kernel k;
+        testdrv::reset();
+        ASSERT_EQ(k.loadDriver(testdrv::DriverEntry, "testdrv"), STATUS_SUCCESS);
+        PDEVICE_OBJECT pdo = k.pnp().createPdo(kstub::PdoProps{});
+        HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        ASSERT_EQ(k.pnp().surpriseRemove(pdo), STATUS_SUCCESS);
+        std::atomic<bool> fGo{false};
+        std::thread th([&] {
+            while (!fGo.load())
+                std::this_thread::yield();
+            CloseHandle(h);
+        });
+        fGo = true;
+        k.pnp().deletePdo(pdo);
+        th.join();
+        EXPECT_EQ(testdrv::record().cRemove, 1);
+        EXPECT_TRUE(k.pnp().pdos().empty());
+        EXPECT_EQ(k.deviceCount(), 0u);
+        EXPECT_TRUE(k.problems().empty());
+        if (::testing::Test::HasFailure())
+            break;
+    }
+}
+
 }  // namespace

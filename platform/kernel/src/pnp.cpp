@@ -181,16 +181,41 @@ void deletePdoNow(State& s, DevNode* pn)
         }
 }
 
-void doRemove(State& s, DevNode* pn)
+// Takes the removal for this caller: any removal, or with fPendingOnly only
+// the one that waits for the last close, if nobody took it yet.
+bool takeRemoval(DevNode* pn, bool fPendingOnly)
 {
+    std::lock_guard<std::mutex> lk(pn->mtxRemoval);
+    if (fPendingOnly && !pn->fRemoveOnLastClose)
+        return false;
     pn->fRemoveOnLastClose = false;
+    pn->fRemoving = true;
+    return true;
+}
+
+// Sends the removal taken; deletes the device when the bus deleted it
+// meanwhile.
+void sendRemoval(State& s, DevNode* pn)
+{
     sendPnp(pn->pdo, IRP_MN_REMOVE_DEVICE);
     if (pn->pdo->AttachedDevice)
         problem("REMOVE left a device attached to the physical device object");
     pn->state = DevState::Removed;
     pn->pdriver = nullptr;
-    if (pn->fDeleteWhenRemoved)
+    bool fDelete;
+    {
+        std::lock_guard<std::mutex> lk(pn->mtxRemoval);
+        pn->fRemoving = false;
+        fDelete = pn->fDeleteWhenRemoved;
+    }
+    if (fDelete)
         deletePdoNow(s, pn);
+}
+
+void doRemove(State& s, DevNode* pn)
+{
+    takeRemoval(pn, false);
+    sendRemoval(s, pn);
 }
 
 bool hasStack(const DevNode* pn)
@@ -202,8 +227,8 @@ bool hasStack(const DevNode* pn)
 // The removal that waits for the last close, taken by one caller only.
 void claimRemoval(State& s, DevNode* pn)
 {
-    if (pn->fRemoveOnLastClose.exchange(false))
-        doRemove(s, pn);
+    if (takeRemoval(pn, true))
+        sendRemoval(s, pn);
 }
 
 // SURPRISE_REMOVAL now; REMOVE once no handle is open on the stack, at once
@@ -401,9 +426,12 @@ void Pnp::deletePdo(PDEVICE_OBJECT pdo)
         surpriseRemove(pdo);
     else if (pn->pbus && pn->state != DevState::SurpriseRemoved)
         pn->pbus->surpriseRemoved(pdo);
-    if (pn->fRemoveOnLastClose) {
-        pn->fDeleteWhenRemoved = true;
-        return;
+    {
+        std::lock_guard<std::mutex> lk(pn->mtxRemoval);
+        if (pn->fRemoveOnLastClose || pn->fRemoving) {
+            pn->fDeleteWhenRemoved = true;  // the removal deletes it
+            return;
+        }
     }
     deletePdoNow(_s, pn);
 }

@@ -79,6 +79,11 @@ struct DevNode {
     // Set by plug and play, claimed by whoever removes: a last close or the
     // manager itself.
     std::atomic<bool> fRemoveOnLastClose{false};
+    // The bus's deletion beside a removal that waits or runs on another
+    // thread: the removal deletes the device when it is done. Both flags
+    // under mtxRemoval.
+    std::mutex mtxRemoval;
+    bool fRemoving = false;
     bool fDeleteWhenRemoved = false;
     bool fBusGone = false;
 };
