@@ -61,11 +61,12 @@ function(kv_deliverable target)
 endfunction()
 
 # kv_test(<name> SOURCES <s>... LIBS <l>...): one GoogleTest program, its cases
-# registered with CTest one by one.
+# registered with CTest one by one; it may include the shared test support
+# (tests/support).
 function(kv_test name)
   cmake_parse_arguments(A "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
-  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${A_LIBS} kvtest_support GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
 

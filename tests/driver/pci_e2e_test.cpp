@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <thread>
 
 #include "pci_support.h"
 
@@ -44,16 +43,22 @@ TEST_F(PciEndToEndTest, RegisterWriteAndReadThroughTheBoard)
     b.xch(&r, sizeof r);
     std::atomic<BOOL> fRead{FALSE};
     std::atomic<bool> fBack{false};
-    std::thread t([&] {
-        fRead = control(h, IOCTL_YEK_XCH, b.ioc);
-        fBack = true;
-    });
-    EXPECT_TRUE(drvtest::eventually([&] { return board.isLineAsserted(); }));
-    // The request has reached the board; the interrupt completes it.
-    EXPECT_TRUE(drvtest::eventually([&] { return pdev->interrupt() || !board.isLineAsserted(); }));
     // A request that did not come back is cancelled, so the thread ends.
-    if (!drvtest::eventually([&] { return fBack.load(); }))
-        kstub::io::cancel(h);
+    kvtest::JoiningThread t(
+        [&] {
+            fRead = control(h, IOCTL_YEK_XCH, b.ioc);
+            fBack = true;
+        },
+        [&] {
+            kvtest::eventually([&] {
+                kstub::io::cancel(h);
+                return fBack.load();
+            });
+        });
+    ASSERT_TRUE(kvtest::eventually([&] { return board.isLineAsserted(); }));
+    // The request has reached the board; the interrupt completes it.
+    ASSERT_TRUE(kvtest::eventually([&] { return pdev->interrupt() || !board.isLineAsserted(); }));
+    ASSERT_TRUE(kvtest::eventually([&] { return fBack.load(); }));
     t.join();
     ASSERT_TRUE(fRead);
     EXPECT_EQ(reinterpret_cast<const PioResp*>(b.ctrlUp)->_uVal, 0xA5A50F0Fu);

@@ -17,12 +17,8 @@ using drvtest::PciTest;
 using drvtest::pioKnobs;
 using drvtest::pioSeen;
 using drvtest::PioWrite;
-
-// A generous bound for what another thread is to do.
-bool waitUntil(const std::function<bool()>& f)
-{
-    return drvtest::eventually(f, 20000);
-}
+using kvtest::eventually;
+using kvtest::JoiningThread;
 
 NTSTATUS exchangeWrite(HANDLE h)
 {
@@ -156,7 +152,7 @@ VOID heldTimerCall(PKDPC pDpc, PVOID pv, PVOID pv1, PVOID pv2)
         return;
     }
     g_hold.fEntered = true;
-    waitUntil([] { return g_hold.fRelease.load(); });
+    eventually([] { return g_hold.fRelease.load(); });
     t_fInHeldCall = true;
     g_hold.pfnBoard(pDpc, pv, pv1, pv2);
     t_fInHeldCall = false;
@@ -199,16 +195,12 @@ TEST_P(PciTimerAcrossAStopTest, StopWaitsForItAndItsStepRunsWhileTheBoardIsStart
     g_hold.pfnBoard = pca->_dpcTimer.DeferredRoutine;
     pca->_dpcTimer.DeferredRoutine = heldTimerCall;
     g_hold.fArmed = true;
-    std::thread timer([&] { k().advanceMs(100); });
-    ASSERT_TRUE(waitUntil([] { return g_hold.fEntered.load(); }));
+    JoiningThread timer([&] { k().advanceMs(100); }, [] { g_hold.fRelease = true; });
+    ASSERT_TRUE(eventually([] { return g_hold.fEntered.load(); }));
     std::atomic<NTSTATUS> st{STATUS_PENDING};
     std::thread stopper([&] { st = GetParam().stop(k(), pdev->pdo()); });
     // A board that does not wait stops at once.
-    bool fAhead = false;
-    for (int i = 0; i < 100 && !fAhead; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        fAhead = pca->isState(CardBus::eStopped);
-    }
+    bool fAhead = eventually([&] { return pca->isState(CardBus::eStopped); }, std::chrono::milliseconds(100));
     g_hold.fRelease = true;
     stopper.join();
     timer.join();

@@ -25,6 +25,8 @@ using drvtest::PioRead;
 using drvtest::PioWait;
 using drvtest::PioWrite;
 using kstub::formatString;
+using kvtest::eventually;
+using kvtest::JoiningThread;
 
 const ULONG fOverlapped = 0x40000000u;
 
@@ -33,13 +35,6 @@ int scaled(int n)
     const char* sz = std::getenv("KV_STRESS_DIVISOR");
     int d = sz ? std::atoi(sz) : 1;
     return d > 1 ? (n + d - 1) / d : n;
-}
-
-// A generous bound for what another thread is to do; the wait ends early
-// when the condition holds.
-bool waitUntil(const std::function<bool()>& f)
-{
-    return drvtest::eventually(f, 20000);
 }
 
 // What the requests ended with, and those that ended otherwise than a
@@ -220,7 +215,7 @@ protected:
     void awaitProgress(unsigned c)
     {
         unsigned cFrom = _out.count();
-        waitUntil([&] { return _out.count() >= cFrom + c; });
+        eventually([&] { return _out.count() >= cFrom + c; });
     }
 
     std::vector<HANDLE> _mph;
@@ -351,7 +346,7 @@ TEST_F(PciStressTest, OpensClosesAndReadsBesideRestartsAndASurpriseRemoval)
     for (int i = 0; i < scaled(6); ++i) {
         unsigned cFrom = cOpens;
         awaitProgress(20);
-        waitUntil([&] { return cOpens >= cFrom + 3; });
+        eventually([&] { return cOpens >= cFrom + 3; });
         EXPECT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
         EXPECT_EQ(k().pnp().start(pdev->pdo()), STATUS_SUCCESS) << "restart " << i;
     }
@@ -414,7 +409,7 @@ TEST_P(PciFailedRestartTest, EndsEveryRequestOnceAndTheRemovalWaitsForTheLastClo
                     ++cAfter;
             }
         });
-    waitUntil([&] { return out.count() >= 40; });
+    eventually([&] { return out.count() >= 40; });
     ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
     GetParam().arm(k());
     EXPECT_EQ(k().pnp().start(pdev->pdo()), STATUS_INSUFFICIENT_RESOURCES);
@@ -422,7 +417,7 @@ TEST_P(PciFailedRestartTest, EndsEveryRequestOnceAndTheRemovalWaitsForTheLastClo
     EXPECT_TRUE(boardLogs(GetParam().szLine));
     EXPECT_EQ(k().pnp().state(pdev->pdo()), kstub::DevState::SurpriseRemoved);
     EXPECT_NE(fdo(), nullptr) << "handles are open: the removal waits";
-    EXPECT_TRUE(waitUntil([&] { return cAfter >= 40; })) << "requests go on reaching the board";
+    EXPECT_TRUE(eventually([&] { return cAfter >= 40; })) << "requests go on reaching the board";
     workers.stop();
     // Whatever comes now is refused by the board itself; no new open.
     for (HANDLE h : mph) {
@@ -476,7 +471,7 @@ VOID heldCall(PKDPC, PVOID pv, PVOID, PVOID)
 {
     auto* phc = static_cast<HeldCall*>(pv);
     phc->fEntered = true;
-    waitUntil([phc] { return phc->fRelease.load(); });
+    eventually([phc] { return phc->fRelease.load(); });
 }
 
 void PrintTo(const StopCase& c, std::ostream* pos)
@@ -492,16 +487,12 @@ TEST_P(PciStopWaitsTest, ForADeferredCallRunningOnAnotherThread)
     HeldCall hc;
     KeInitializeDpc(&hc.dpc, heldCall, &hc);
     size_t cAhead = log().count(GetParam().szAhead);
-    std::thread runner([&] { KeInsertQueueDpc(&hc.dpc, nullptr, nullptr); });
-    ASSERT_TRUE(waitUntil([&] { return hc.fEntered.load(); }));
+    JoiningThread runner([&] { KeInsertQueueDpc(&hc.dpc, nullptr, nullptr); }, [&] { hc.fRelease = true; });
+    ASSERT_TRUE(eventually([&] { return hc.fEntered.load(); }));
     std::atomic<NTSTATUS> st{STATUS_PENDING};
     std::thread stopper([&] { st = GetParam().stop(k(), pdev->pdo()); });
     // A board that does not wait goes ahead at once.
-    bool fAhead = false;
-    for (int i = 0; i < 100 && !fAhead; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        fAhead = log().count(GetParam().szAhead) > cAhead;
-    }
+    bool fAhead = eventually([&] { return log().count(GetParam().szAhead) > cAhead; }, std::chrono::milliseconds(100));
     hc.fRelease = true;
     stopper.join();
     runner.join();
@@ -537,7 +528,7 @@ TEST_F(PciStressTest, CancelRacingTheStartOfAWaitingRequestEndsItCancelled)
         b.get();
         AsyncIoctl g(h, IOCTL_YEK_GET, &b.ioc);
         // A busy wait: the dispatch takes a few microseconds to the start.
-        auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        auto tEnd = std::chrono::steady_clock::now() + kvtest::kWaitBound;
         while (!cb.pIrp() && std::chrono::steady_clock::now() < tEnd) {
         }
         ASSERT_NE(cb.pIrp(), nullptr) << i;

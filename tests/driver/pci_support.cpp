@@ -1,41 +1,35 @@
 #include "pci_support.h"
 
-#include <chrono>
-
 #include "kv_kmdf_stub.h"
 
 namespace drvtest {
 
 AsyncIoctl::AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb)
-    : _t([this, h, uCode, pvBlock, cb] {
-          _st = kstub::io::ioctl(h, uCode, pvBlock, cb, pvBlock, cb);
-          _fDone = true;
-      })
+    : _h(h),
+      _t(
+          [this, uCode, pvBlock, cb] {
+              _st = kstub::io::ioctl(_h, uCode, pvBlock, cb, pvBlock, cb);
+              _fDone = true;
+          },
+          [this] { cancelUntilDone(); })
 {
-}
-
-AsyncIoctl::~AsyncIoctl()
-{
-    if (_t.joinable())
-        _t.join();
 }
 
 NTSTATUS AsyncIoctl::result()
 {
-    if (!eventually([this] { return isDone(); }))
+    if (!kvtest::eventually([this] { return isDone(); }))
         return STATUS_PENDING;
     _t.join();
     return _st.load();
 }
 
-bool eventually(const std::function<bool()>& f, int cMsBound)
+void AsyncIoctl::cancelUntilDone()
 {
-    for (int i = 0; i < cMsBound; ++i) {
-        if (f())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return f();
+    kvtest::eventually([this] {
+        if (!isDone())
+            kstub::io::cancel(_h);
+        return isDone();
+    });
 }
 
 void Background::run(std::function<void(const std::atomic<bool>&)> f)

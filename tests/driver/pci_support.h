@@ -14,6 +14,8 @@
 
 #include "drv_support.h"
 #include "kv_clock.h"
+#include "kv_eventually.h"
+#include "kv_joining_thread.h"
 #include "kv_world.h"
 #include "pio_module.h"
 #include "sim/pci_s5920.h"
@@ -22,10 +24,11 @@
 namespace drvtest {
 
 // A device control request on a thread of its own, for requests that wait.
+// One still waiting when the scope is left (a test that failed and returned)
+// is cancelled until it comes back, so that the thread ends.
 class AsyncIoctl {
 public:
     AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb = cbYekIoc);
-    ~AsyncIoctl();
     AsyncIoctl(const AsyncIoctl&) = delete;
     AsyncIoctl& operator=(const AsyncIoctl&) = delete;
 
@@ -35,13 +38,13 @@ public:
     NTSTATUS result();
 
 private:
+    void cancelUntilDone();
+
+    HANDLE _h;
     std::atomic<bool> _fDone{false};
     std::atomic<NTSTATUS> _st{STATUS_PENDING};
-    std::thread _t;
+    kvtest::JoiningThread _t;
 };
-
-// Polls the condition for up to cMsBound milliseconds (two seconds).
-bool eventually(const std::function<bool()>& f, int cMsBound = 2000);
 
 // Threads that run until told to stop, and are stopped and joined on every
 // path out of the test.
@@ -89,7 +92,7 @@ protected:
     // The read text of a channel (a read of 1024 bytes).
     std::string readText(HANDLE h);
     // Waits until the driver has left n requests pending.
-    bool waitPended(size_t n) { return eventually([&] { return log().count("pend (") >= n; }); }
+    bool waitPended(size_t n) { return kvtest::eventually([&] { return log().count("pend (") >= n; }); }
 
     // The answer in a block's control-up buffer.
     const PioResp& resp(const Bufs& b) const { return *reinterpret_cast<const PioResp*>(b.ctrlUp); }

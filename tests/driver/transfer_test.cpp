@@ -3,12 +3,12 @@
 // that goes away while a request waits.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <sys/mman.h>
-#include <thread>
 
 #include "drv_support.h"
+#include "kv_eventually.h"
+#include "kv_joining_thread.h"
 #include "yekpro_qir.h"
 
 namespace {
@@ -30,9 +30,15 @@ protected:
     // Waits (bounded) until the bus holds n waiting bulk INs.
     bool waitPendingIn(size_t n)
     {
-        for (int i = 0; i < 2000 && pdev->pendingIn() != n; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return pdev->pendingIn() == n;
+        return kvtest::eventually([&] { return pdev->pendingIn() == n; });
+    }
+
+    // A get on hChan on a thread of its own; one a test leaves waiting ends
+    // as the board going away ends it.
+    kvtest::JoiningThread getOnThread(HANDLE hChan, NTSTATUS& st)
+    {
+        return kvtest::JoiningThread([this, hChan, &st] { st = ioctl(hChan, IOCTL_YEK_GET, b.get()); },
+                                     [this] { pdev->surpriseRemove(); });
     }
 
     HANDLE h = nullptr;
@@ -227,7 +233,7 @@ TEST_F(TransferTest, CallerOf32BitsMovesTheSameBytesAndGetsItsLimitsAs32BitValue
 TEST_F(TransferTest, GetWaitsForTheBoardAndCleanupLeavesItAttached)
 {
     NTSTATUS st = STATUS_PENDING;
-    std::thread t([&] { st = ioctl(h, IOCTL_YEK_GET, b.get()); });
+    kvtest::JoiningThread t = getOnThread(h, st);
     ASSERT_TRUE(waitPendingIn(1));
     close(h);  // the cleanup now, the close once the get is done
     EXPECT_TRUE(logHas("kqir0: cleanup chan, irp="));
@@ -246,7 +252,7 @@ TEST_F(TransferTest, SecondRequestOnABusyChannelIsRefusedAndTheWaitingOneUndistu
     ASSERT_EQ(kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\qir\\1", &ho, 0x40000000u), STATUS_SUCCESS);
     Bufs b2;
     NTSTATUS st = STATUS_PENDING;
-    std::thread t([&] { st = ioctl(ho, IOCTL_YEK_GET, b.get()); });
+    kvtest::JoiningThread t = getOnThread(ho, st);
     ASSERT_TRUE(waitPendingIn(1));
     EXPECT_EQ(ioctl(ho, IOCTL_YEK_GET, b2.get()), STATUS_NO_SUCH_DEVICE);
     EXPECT_EQ(pdev->pendingIn(), 1u);
@@ -259,7 +265,7 @@ TEST_F(TransferTest, SecondRequestOnABusyChannelIsRefusedAndTheWaitingOneUndistu
 TEST_F(TransferTest, BoardThatGoesAwayDuringAGetFailsItAndEverythingIsFreedOnce)
 {
     NTSTATUS st = STATUS_PENDING;
-    std::thread t([&] { st = ioctl(h, IOCTL_YEK_GET, b.get()); });
+    kvtest::JoiningThread t = getOnThread(h, st);
     ASSERT_TRUE(waitPendingIn(1));
     pdev->surpriseRemove();
     t.join();

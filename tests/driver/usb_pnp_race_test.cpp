@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -18,15 +17,11 @@ namespace {
 
 using drvtest::Background;
 using drvtest::Bufs;
+using kvtest::eventually;
 
 std::string chanPath(int iSlot, int iChan)
 {
     return "\\\\.\\ZEDOZ_EVU_" + std::to_string(iSlot) + "\\qir\\" + std::to_string(iChan);
-}
-
-bool waitFor(const std::function<bool()>& f)
-{
-    return drvtest::eventually(f, 20000);
 }
 
 class UsbPnpRaceTest : public drvtest::DriverTest {
@@ -87,7 +82,7 @@ TEST_F(UsbPnpRaceTest, OpensClosesAndReadsBesideRestartsThenRequestsBesideASurpr
         openers.run([this, iChan](const std::atomic<bool>& fStop) { openAndRead(chanPath(0, iChan), fStop); });
     for (int i = 0; i < 5; ++i) {
         unsigned cFrom = _cOpens;
-        ASSERT_TRUE(waitFor([&] { return _cOpens >= cFrom + 5; })) << "restart " << i;
+        ASSERT_TRUE(eventually([&] { return _cOpens >= cFrom + 5; })) << "restart " << i;
         ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
         ASSERT_EQ(k().pnp().start(pdev->pdo()), STATUS_SUCCESS) << "restart " << i;
     }
@@ -118,10 +113,10 @@ TEST_F(UsbPnpRaceTest, OpensClosesAndReadsBesideRestartsThenRequestsBesideASurpr
             }
         });
         unsigned cFrom = _cRequests;
-        ASSERT_TRUE(waitFor([&] { return _cRequests >= cFrom + 20; }));
+        ASSERT_TRUE(eventually([&] { return _cRequests >= cFrom + 20; }));
         pd->surpriseRemove();
         cFrom = _cRequests;
-        EXPECT_TRUE(waitFor([&] { return _cRequests >= cFrom + 20; })) << "requests go on reaching the board";
+        EXPECT_TRUE(eventually([&] { return _cRequests >= cFrom + 20; })) << "requests go on reaching the board";
         workers.stop();
         for (HANDLE h : mph)
             EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);

@@ -7,16 +7,14 @@
 #include <chrono>
 #include <thread>
 
-#include "eventually.h"
+#include "kv_eventually.h"
+#include "kv_joining_thread.h"
 #include "kv_kernel.h"
 
 namespace {
 
-// Waits (bounded) for the flag; false when it did not come.
-bool waitFor(const std::atomic<bool>& f)
-{
-    return kvtest::eventually([&] { return f.load(); });
-}
+using kvtest::eventually;
+using kvtest::JoiningThread;
 
 struct Gate {
     std::atomic<bool> fEntered{false};
@@ -31,7 +29,7 @@ VOID heldRoutine(PKDPC, PVOID ctx, PVOID, PVOID)
 {
     auto* pg = static_cast<Gate*>(ctx);
     pg->fEntered = true;
-    waitFor(pg->fRelease);
+    eventually([pg] { return pg->fRelease.load(); });
     pg->fFlushedBeforeReturn = pg->fFlushed.load();
     ++pg->cRuns;
 }
@@ -43,8 +41,8 @@ TEST(PlatformDpcFlush, WaitsForACallRunningOnAnotherThread)
     KDPC dpc;
     KeInitializeDpc(&dpc, heldRoutine, &g);
     // Queued below DISPATCH_LEVEL: the call runs at once on the queueing thread.
-    std::thread runner([&] { KeInsertQueueDpc(&dpc, nullptr, nullptr); });
-    ASSERT_TRUE(waitFor(g.fEntered));
+    JoiningThread runner([&] { KeInsertQueueDpc(&dpc, nullptr, nullptr); }, [&] { g.fRelease = true; });
+    ASSERT_TRUE(eventually([&] { return g.fEntered.load(); }));
     std::thread flusher([&] {
         KeFlushQueuedDpcs();
         g.fFlushed = true;
@@ -74,15 +72,17 @@ TEST(PlatformDpcFlush, RunsACallQueuedByAThreadStillAtDispatchLevel)
     Gate g;
     KDPC dpc;
     KeInitializeDpc(&dpc, recordingRoutine, &g);
-    std::thread raised([&] {
-        KIRQL old;
-        KeRaiseIrql(DISPATCH_LEVEL, &old);
-        KeInsertQueueDpc(&dpc, nullptr, nullptr);
-        g.fEntered = true;
-        waitFor(g.fRelease);
-        KeLowerIrql(old);
-    });
-    ASSERT_TRUE(waitFor(g.fEntered));
+    JoiningThread raised(
+        [&] {
+            KIRQL old;
+            KeRaiseIrql(DISPATCH_LEVEL, &old);
+            KeInsertQueueDpc(&dpc, nullptr, nullptr);
+            g.fEntered = true;
+            eventually([&] { return g.fRelease.load(); });
+            KeLowerIrql(old);
+        },
+        [&] { g.fRelease = true; });
+    ASSERT_TRUE(eventually([&] { return g.fEntered.load(); }));
     KeFlushQueuedDpcs();
     EXPECT_EQ(g.cRuns, 1) << "the flush ran the queued call";
     EXPECT_EQ(g.idRan, std::this_thread::get_id());

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "eventually.h"
+#include "kv_eventually.h"
 #include "kv_kernel.h"
 #include "test_driver.h"
 

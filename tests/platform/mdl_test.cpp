@@ -15,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "eventually.h"
+#include "kv_eventually.h"
+#include "kv_joining_thread.h"
 #include "kv_kernel.h"
 #include "user_probe.h"
 
@@ -172,12 +173,14 @@ TEST(PlatformProbe, AWriteProbeLosesNoWriteOfAnotherThread)
     auto* pc = reinterpret_cast<uint64_t*>(pg.p);
     std::atomic<bool> fStop{false};
     uint64_t cAdded = 0;
-    std::thread adder([&] {
-        while (!fStop.load(std::memory_order_relaxed)) {
-            __atomic_fetch_add(pc, 1, __ATOMIC_RELAXED);
-            ++cAdded;
-        }
-    });
+    kvtest::JoiningThread adder(
+        [&] {
+            while (!fStop.load(std::memory_order_relaxed)) {
+                __atomic_fetch_add(pc, 1, __ATOMIC_RELAXED);
+                ++cAdded;
+            }
+        },
+        [&] { fStop = true; });
     ASSERT_TRUE(kvtest::eventually([&] { return __atomic_load_n(pc, __ATOMIC_RELAXED) > 0; }));
     int cRefused = 0;
     for (int i = 0; i < 2000; ++i)

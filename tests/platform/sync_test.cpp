@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "eventually.h"
 #include "kv_clock.h"
+#include "kv_eventually.h"
 #include "kv_kernel.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <thread>
 
-#include "eventually.h"
 #include "fwgen.h"
+#include "kv_eventually.h"
 #include "kv_usbbus.h"
 #include "sim/sim_boards.h"
 #include "submit_urb.h"

@@ -5,8 +5,8 @@
 
 #include <thread>
 
-#include "eventually.h"
 #include "fake_usb_device.h"
+#include "kv_eventually.h"
 #include "kv_usbbus.h"
 #include "submit_urb.h"
 #include "usbdi.h"

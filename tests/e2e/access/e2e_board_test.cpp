@@ -6,6 +6,8 @@
 #include <fstream>
 #include <thread>
 
+#include "kv_eventually.h"
+
 extern "C" const char _binary_04b453160000_0131_rbf_start[];
 extern "C" const char _binary_04b453160000_0131_rbf_end[];
 
@@ -159,8 +161,7 @@ TEST_F(OpenedCounter, ReadOfABoardThatNeverAnswers)
         iRead = prp->callQirRead(3);
         fReturned = true;
     });
-    while (pdev->pendingIn() == 0)
-        std::this_thread::yield();
+    EXPECT_TRUE(kvtest::eventually([&] { return pdev->pendingIn() != 0; }));
     EXPECT_FALSE(fReturned);
     pdev->surpriseRemove();
     th.join();

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "eventually.h"
+#include "kv_eventually.h"
 
 using namespace KVdepDev100;
 using namespace devio_test;

@@ -8,9 +8,11 @@
 
 #include <atomic>
 #include <cstring>
-#include <thread>
+#include <optional>
 
 #include "kv_clock.h"
+#include "kv_eventually.h"
+#include "kv_joining_thread.h"
 
 using namespace yek_test;
 using namespace devio_test;
@@ -201,21 +203,30 @@ TEST_F(DevioTest, FailedTransferMakesTheChannelBadAndStopsThePump)
 }
 
 // The pump runs on a second thread while the test plays the board; a get
-// that never came back would end the process through the wait watchdog.
+// that never came back would end the process through the wait watchdog. A
+// test that returns early fails the waiting gets until the pump returns.
 struct WaitingGetTest : ExchangeTest {
     std::atomic<bool> fReturned{false};
     int iPump = 99;
-    std::thread th;
+    std::optional<kvtest::JoiningThread> th;
 
-    void startPump(ReqFunc* prf)
+    // Whether the pump's get came to wait.
+    bool startPump(ReqFunc* prf)
     {
         tp.run(prf);
         tp.sigUp(0, &ch, 0);
-        th = std::thread([this] {
-            iPump = runio(&ch);
-            fReturned = true;
-        });
-        drv.waitForWaitingGet();
+        th.emplace(
+            [this] {
+                iPump = runio(&ch);
+                fReturned = true;
+            },
+            [this] {
+                kvtest::eventually([this] {
+                    drv.failWaitingGet(STATUS_DEVICE_NOT_CONNECTED);
+                    return fReturned.load();
+                });
+            });
+        return drv.waitForWaitingGet();
     }
 };
 
@@ -223,12 +234,12 @@ TEST_F(WaitingGetTest, GetWaitsForTheBoardWithoutATimeOut)
 {
     kvclock::ManualClock clock(1000);
     ReqFunc* prf = new ReqFunc(3, "q");
-    startPump(prf);
+    ASSERT_TRUE(startPump(prf));
     kvclock::advanceMs(3600 * 1000);  // an hour without an answer
     EXPECT_TRUE(drv.isGetWaiting());
     EXPECT_FALSE(fReturned);
     drv.answer(0, TestMsg(77), "late");
-    th.join();
+    th->join();
     EXPECT_EQ(iPump, 0);
     EXPECT_TRUE(ch.isGood());
     EXPECT_EQ(prf->_idAnswer, 77u);
@@ -237,9 +248,9 @@ TEST_F(WaitingGetTest, GetWaitsForTheBoardWithoutATimeOut)
 
 TEST_F(WaitingGetTest, GetOfABoardThatNeverAnswersEndsWhenTheDriverFailsIt)
 {
-    startPump(new ReqFunc(3, ""));
+    ASSERT_TRUE(startPump(new ReqFunc(3, "")));
     EXPECT_TRUE(drv.failWaitingGet(STATUS_DEVICE_NOT_CONNECTED));
-    th.join();
+    th->join();
     EXPECT_EQ(iPump, -1);
     EXPECT_TRUE(ch.isBad());
     EXPECT_STREQ(ch.szErr(), "DeviceIoControl(get) failed");

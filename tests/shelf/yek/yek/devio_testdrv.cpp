@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "kv_eventually.h"
+
 namespace devio_test {
 
 using KVdepYek100::YekProto;
@@ -149,7 +151,6 @@ struct DriverAccess {
             }
             IoMarkIrpPending(irp);
             ch.pirpWaiting = irp;
-            KeSetEvent(&t._evWaiting, IO_NO_INCREMENT, FALSE);
             return STATUS_PENDING;
         }
         return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
@@ -210,7 +211,6 @@ void TestBoardDriver::reset(std::vector<DrvProto> mpProto)
     _mpsgOpen.clear();
     _mpCall.clear();
     _mpPut.clear();
-    KeInitializeEvent(&_evWaiting, SynchronizationEvent, FALSE);
 }
 
 void TestBoardDriver::setOnPut(std::function<void(const Msg&)> fn)
@@ -249,10 +249,9 @@ void TestBoardDriver::overstateData(size_t cbMore)
     _cbOverstate = cbMore;
 }
 
-void TestBoardDriver::waitForWaitingGet()
+bool TestBoardDriver::waitForWaitingGet()
 {
-    while (!isGetWaiting())
-        KeWaitForSingleObject(&_evWaiting, Executive, KernelMode, FALSE, nullptr);
+    return kvtest::eventually([this] { return isGetWaiting(); });
 }
 
 bool TestBoardDriver::isGetWaiting()

@@ -69,9 +69,9 @@ public:
     // The data limit written back by gets lies: cbMore bytes past the data.
     void overstateData(size_t cbMore);
 
-    // Waits (under the kernel's wait watchdog) until a get waits for an
-    // answer that has not come.
-    void waitForWaitingGet();
+    // Waits (bounded) until a get waits for an answer that has not come;
+    // whether one does.
+    bool waitForWaitingGet();
     bool isGetWaiting();
     // Completes the waiting get with st, as a board that went away would.
     bool failWaitingGet(NTSTATUS st);
@@ -102,7 +102,6 @@ private:
     std::vector<std::string> _mpsgOpen;
     std::vector<Call> _mpCall;
     std::vector<Msg> _mpPut;
-    KEVENT _evWaiting;
 };
 
 NTSTATUS DriverEntry(PDRIVER_OBJECT drv, PUNICODE_STRING regPath);
