@@ -108,7 +108,7 @@ TEST_F(CounterWorld, FailedOpensAndRequests)
     EXPECT_EQ(text(none), "stat=fail (can't open) 2");
 
     YekKernel call(&proQir, szDev, "1");
-    ASSERT_TRUE(call.isGood());
+    ASSERT_TRUE(call.isGood()) << text(call);
     board->injectFault(Fault::unplug(eQirRead));
     QirRead rd;
     YekControlBuf ucb;
