@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kv_eventually.h"
+#include "kv_joining_thread.h"
 #include "kv_kernel.h"
 #include "test_driver.h"
 
@@ -531,13 +532,14 @@ TEST(PlatformPnp, PendedStartAndFailedStartOfTheBusDevice)
     EXPECT_EQ(k.pnp().pdos().size(), 1u);
 }
 
-// The bus deletes a surprise-removed device while its last handle closes on
-// another thread: whichever comes second, the removal is sent once and the
-// device goes, never while the removal runs.
-TEST(PlatformPnp, DeletionBesideTheLastCloseOfASurpriseRemovedDevice)
+// The bus deletes a surprise-removed device while its removal waits for the
+// last close, or while that removal runs on the thread that closed (held in
+// the driver's REMOVE): the removal is sent once and deletes the device when
+// it is done, never under it.
+TEST(PlatformPnp, DeletionBesideTheRemovalAfterTheLastClose)
 {
-    for (int i = 0; i < 200; ++i) {
-        SCOPED_TRACE(i);
+    for (bool fWhileRemoving : {false, true}) {
+        SCOPED_TRACE(fWhileRemoving ? "while the removal runs" : "while the removal waits");
         kstub::Kernel k;
         testdrv::reset();
         ASSERT_EQ(k.loadDriver(testdrv::DriverEntry, "testdrv"), STATUS_SUCCESS);
@@ -545,21 +547,27 @@ TEST(PlatformPnp, DeletionBesideTheLastCloseOfASurpriseRemovedDevice)
         HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         ASSERT_EQ(k.pnp().surpriseRemove(pdo), STATUS_SUCCESS);
-        std::atomic<bool> fGo{false};
-        std::thread th([&] {
-            while (!fGo.load())
-                std::this_thread::yield();
+        if (!fWhileRemoving) {
+            k.pnp().deletePdo(pdo);
+            EXPECT_EQ(k.pnp().pdos().size(), 1u) << "deleted by the removal";
             CloseHandle(h);
-        });
-        fGo = true;
-        k.pnp().deletePdo(pdo);
-        th.join();
+        } else {
+            std::atomic<bool> fInRemove{false}, fRelease{false};
+            testdrv::record().onRemove = [&] {
+                fInRemove = true;
+                kvtest::eventually([&] { return fRelease.load(); });
+            };
+            kvtest::JoiningThread closer([&] { CloseHandle(h); }, [&] { fRelease = true; });
+            ASSERT_TRUE(kvtest::eventually([&] { return fInRemove.load(); }));
+            k.pnp().deletePdo(pdo);
+            EXPECT_EQ(k.pnp().pdos().size(), 1u) << "not deleted under its removal";
+            fRelease = true;
+            closer.join();
+        }
         EXPECT_EQ(testdrv::record().cRemove, 1);
         EXPECT_TRUE(k.pnp().pdos().empty());
         EXPECT_EQ(k.deviceCount(), 0u);
-        EXPECT_TRUE(k.problems().empty());
-        if (::testing::Test::HasFailure())
-            break;
+        EXPECT_TRUE(k.problems().empty()) << ::testing::PrintToString(k.problems());
     }
 }
 

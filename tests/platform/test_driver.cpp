@@ -195,10 +195,14 @@ NTSTATUS onPnp(PDEVICE_OBJECT dev, PIRP irp)
         return complete(irp, st);
     }
     case IRP_MN_REMOVE_DEVICE: {
+        std::function<void()> onRemove;
         {
             std::lock_guard<std::mutex> lk(g_record.mtx);
             ++g_record.cRemove;
+            onRemove = g_record.onRemove;
         }
+        if (onRemove)
+            onRemove();
         irp->IoStatus.Status = STATUS_SUCCESS;
         IoSkipCurrentIrpStackLocation(irp);
         NTSTATUS st = IoCallDriver(pe->lower, irp);
@@ -260,6 +264,7 @@ void reset()
     g_record.seen.clear();
     g_record.blocked.clear();
     g_record.cStart = g_record.cRemove = g_record.cUnload = 0;
+    g_record.onRemove = nullptr;
     g_cDevice = 0;
 }
 

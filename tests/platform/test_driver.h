@@ -3,6 +3,7 @@
 // "\DosDevices\TESTDEV_<n>", that records what reaches it.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -50,6 +51,7 @@ struct Record {
     std::vector<Seen> seen;
     std::vector<PIRP> blocked;  // kIoctlBlock requests waiting
     int cStart = 0, cRemove = 0, cUnload = 0;
+    std::function<void()> onRemove;  // called as IRP_MN_REMOVE_DEVICE arrives, before it goes down
     std::vector<UCHAR> seenMajors() { std::lock_guard<std::mutex> lk(mtx); std::vector<UCHAR> r; for (auto& s : seen) r.push_back(s.major); return r; }
 };
 
