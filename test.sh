@@ -2,8 +2,9 @@
 # Builds and runs every test: once as a normal build (build/), once with
 # AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/) and once with
 # ThreadSanitizer (build-tsan/), and builds the user-mode libraries as Windows
-# x64 DLLs with the cross compiler (build-win64/, build only). Installs the Debian packages it needs first
-# when run as root. Fails on any failure, and on any sanitizer report.
+# x64 DLLs with the cross compiler (build-win64/, build only). Installs the
+# Debian packages it needs first when run as root. Fails on any failure, and
+# on any sanitizer report.
 # KV_LOWER_MMAP_RND_BITS=1 lets it lower vm.mmap_rnd_bits for ThreadSanitizer
 # (as root, for the whole machine until the next reboot) when that is needed.
 set -eu

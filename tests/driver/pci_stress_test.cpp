@@ -30,6 +30,12 @@ using kvtest::JoiningThread;
 
 const ULONG fOverlapped = 0x40000000u;
 
+// The open path of a channel of the board in slot 0.
+std::string pioPath(int iChan)
+{
+    return "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(iChan);
+}
+
 int scaled(int n)
 {
     const char* sz = std::getenv("KV_STRESS_DIVISOR");
@@ -173,12 +179,12 @@ protected:
 
     // Channels 0 and 1 serialise their requests; 2 and 3 take requests of
     // two threads at once, so that one may find the channel busy.
-    void openChannels()
+    // Channels 0 and 1, then 2 and 3 for overlapped I/O, up to c of them.
+    void openChannels(int c = 4)
     {
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < c; ++i) {
             HANDLE h = nullptr;
-            std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
-            ASSERT_EQ(kstub::io::create(sg.c_str(), &h, i >= 2 ? fOverlapped : 0), STATUS_SUCCESS) << i;
+            ASSERT_EQ(kstub::io::create(pioPath(i).c_str(), &h, i >= 2 ? fOverlapped : 0), STATUS_SUCCESS) << i;
             _mph.push_back(h);
         }
     }
@@ -297,12 +303,8 @@ TEST_F(PciStressTest, OpensClosesAndReadsBesideRestartsAndASurpriseRemoval)
 {
     world.setDebug(fWmDebugDefault);
     plugAndLoad();
-    for (int i = 0; i < 2; ++i) {
-        HANDLE h = nullptr;
-        std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
-        ASSERT_EQ(kstub::io::create(sg.c_str(), &h), STATUS_SUCCESS) << i;
-        _mph.push_back(h);
-    }
+    openChannels(2);
+    ASSERT_EQ(_mph.size(), 2u);
     Background bg;
     runClockAndBoard(bg, k(), board, *pdev);
     // Cancels end the gets of channel 1.
@@ -317,7 +319,7 @@ TEST_F(PciStressTest, OpensClosesAndReadsBesideRestartsAndASurpriseRemoval)
     Background users;
     for (int i = 2; i < 4; ++i)
         users.run([&, i](const std::atomic<bool>& fStop) {
-            std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
+            const std::string sg = pioPath(i);
             while (!fStop) {
                 HANDLE h = nullptr;
                 NTSTATUS st = kstub::io::create(sg.c_str(), &h);
@@ -389,10 +391,8 @@ TEST_P(PciFailedRestartTest, EndsEveryRequestOnceAndTheRemovalWaitsForTheLastClo
 {
     plugAndLoad();
     HANDLE mph[2] = {};
-    for (int i = 0; i < 2; ++i) {
-        std::string sg = "\\\\.\\ZEDOZ_EVU_0\\pio\\" + std::to_string(i);
-        ASSERT_EQ(kstub::io::create(sg.c_str(), &mph[i], fOverlapped), STATUS_SUCCESS) << i;
-    }
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(kstub::io::create(pioPath(i).c_str(), &mph[i], fOverlapped), STATUS_SUCCESS) << i;
     Background bg;
     runClockAndBoard(bg, k(), board, *pdev);
     Outcomes out;
@@ -426,7 +426,7 @@ TEST_P(PciFailedRestartTest, EndsEveryRequestOnceAndTheRemovalWaitsForTheLastClo
         EXPECT_EQ(drvtest::ioctlInOut(h, IOCTL_YEK_XCH, &b.xch(&w, sizeof w), cbYekIoc), STATUS_DEVICE_NOT_CONNECTED);
     }
     HANDLE h2 = nullptr;
-    EXPECT_EQ(kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\pio\\1", &h2, 0), STATUS_DELETE_PENDING);
+    EXPECT_EQ(kstub::io::create(pioPath(1).c_str(), &h2, 0), STATUS_DELETE_PENDING);
     for (HANDLE h : mph)
         EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
     EXPECT_EQ(fdo(), nullptr) << "removed at the last close";

@@ -24,44 +24,46 @@ const ULONG fOverlapped = 0x40000000u;
 const int cRequestsPerThread = 5000;
 const int cReadsPerThread = 2000;
 
+// How a request's block is built.
+using Build = std::function<YekIoc&(Bufs&)>;
+
 // One kind of request: how its block is built and the status it ends with
 // when the channel is free.
 struct Request {
     const char* szName;
     ULONG uCode;
-    std::function<YekIoc&(Bufs&)> build;
+    Build build;
     NTSTATUS st;
 };
+
+// The block of build with one of its records replaced.
+Build withRecord(Build build, YekMemStruct YekIoc::*pRec, YekMemStruct rec)
+{
+    return [=](Bufs& b) -> YekIoc& {
+        build(b).*pRec = rec;
+        return b.ioc;
+    };
+}
 
 std::vector<Request> requestsOf(const std::string& sgSig, const std::vector<char>& mpbPut)
 {
     char* pchBad = reinterpret_cast<char*>(0x20);
-    auto prochk = [sgSig](Bufs& b) -> YekIoc& { return b.prochk(sgSig); };
-    auto put = [mpbPut](Bufs& b) -> YekIoc& { return b.put(mpbPut.data(), mpbPut.size()); };
+    const YekMemStruct bad16{pchBad + 16, pchBad, pchBad};
+    const YekMemStruct badPut{pchBad + mpbPut.size(), pchBad + mpbPut.size(), pchBad};
+    Build prochk = [sgSig](Bufs& b) -> YekIoc& { return b.prochk(sgSig); };
+    Build put = [mpbPut](Bufs& b) -> YekIoc& { return b.put(mpbPut.data(), mpbPut.size()); };
     return {
         {"protocol check", IOCTL_YEK_PROCHK, prochk, STATUS_SUCCESS},
-        {"protocol check, data down not in the process", IOCTL_YEK_PROCHK,
-         [=](Bufs& b) -> YekIoc& {
-             prochk(b)._dd = YekMemStruct{pchBad + 16, pchBad, pchBad};
-             return b.ioc;
-         },
+        {"protocol check, data down not in the process", IOCTL_YEK_PROCHK, withRecord(prochk, &YekIoc::_dd, bad16),
          STATUS_INSUFFICIENT_RESOURCES},
         {"protocol check, another signature", IOCTL_YEK_PROCHK,
          [](Bufs& b) -> YekIoc& { return b.prochk("x"); }, STATUS_INSUFFICIENT_RESOURCES},
         {"protocol check of 2049 bytes", IOCTL_YEK_PROCHK, [](Bufs& b) -> YekIoc& { return b.prochkBytes(2049); },
          STATUS_INSUFFICIENT_RESOURCES},
         {"put", IOCTL_YEK_PUT, put, STATUS_SUCCESS},
-        {"put, data down not in the process", IOCTL_YEK_PUT,
-         [=](Bufs& b) -> YekIoc& {
-             put(b)._dd = YekMemStruct{pchBad + 16, pchBad, pchBad};
-             return b.ioc;
-         },
+        {"put, data down not in the process", IOCTL_YEK_PUT, withRecord(put, &YekIoc::_dd, bad16),
          STATUS_INSUFFICIENT_RESOURCES},
-        {"put, control down not in the process", IOCTL_YEK_PUT,
-         [=](Bufs& b) -> YekIoc& {
-             put(b)._cd = YekMemStruct{pchBad + mpbPut.size(), pchBad + mpbPut.size(), pchBad};
-             return b.ioc;
-         },
+        {"put, control down not in the process", IOCTL_YEK_PUT, withRecord(put, &YekIoc::_cd, badPut),
          STATUS_INSUFFICIENT_RESOURCES},
     };
 }

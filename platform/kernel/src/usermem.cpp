@@ -313,10 +313,9 @@ bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite)
 {
     if (hi <= lo)
         return true;
-    bool fGuard = guardInstalled();
     if (!insideMappings(lo, hi))
         return false;
-    if (fGuard)
+    if (guardInstalled())
         return touchPages(lo, hi, fWrite);
     if (!vmUsable())
         return mappedInProcess(lo, hi, fWrite);
