@@ -2,18 +2,20 @@
 # the nine user-mode deliverables as DLLs, compiled against the toolchain's
 # own headers and import libraries. The stand-ins, the simulated boards, the
 # driver's own code, the tests, the programs and the benchmarks are not part
-# of it; only the device interface header of driver/ and the configuration
-# image of tools/rbfgen are. bin/ also gets the toolchain's runtime DLLs that
-# the nine import.
+# of it; only the device interface header of driver/, the configuration image
+# of tools/rbfgen and two programs built as applications are
+# (tests/exports/import). bin/ also gets the toolchain's runtime DLLs that the
+# nine import.
 
 if(KV_SANITIZE OR KV_SANITIZE_THREAD)
   message(FATAL_ERROR "the cross build has no sanitizer builds")
 endif()
 
 list(REMOVE_ITEM KV_DIRS platform sim tools tests)
-list(APPEND KV_DIRS tools/rbfgen)
+list(APPEND KV_DIRS tools/rbfgen tests/exports/import)
 
-# Everything this build compiles goes into a deliverable: no API is imported.
+# Everything this build compiles goes into a deliverable: no API is imported
+# (but by the programs of tests/exports/import).
 add_compile_definitions(KV_BUILT_IN)
 # The DLLs go to bin/, their import libraries to lib/.
 set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
