@@ -27,11 +27,14 @@ for n in "$short" "$long"; do
   case $n in
     '' | *[!0-9]*) refuse "'$n' is not a whole number" ;;
   esac
-  [ ${#n} -le 18 ] || refuse "'$n' is too large a count"
 done
-# Leading zeros would make the shell read an octal number.
+# Without leading zeros, which would make the shell read an octal number; the
+# shell's arithmetic holds 18 digits.
 short=$(echo "$short" | sed 's/^0*\(.\)/\1/')
 long=$(echo "$long" | sed 's/^0*\(.\)/\1/')
+for n in "$short" "$long"; do
+  [ ${#n} -le 18 ] || refuse "'$n' is too large a count"
+done
 [ "$short" -ge 2 ] || refuse "the short run needs at least 2 bursts"
 [ "$short" -lt "$long" ] || refuse "the long run needs more bursts than the short one"
 
