@@ -15,7 +15,7 @@ list(REMOVE_ITEM KV_DIRS platform sim tools tests)
 list(APPEND KV_DIRS tools/rbfgen tests/exports/import)
 
 # Everything this build compiles goes into a deliverable: no API is imported
-# (but by the programs of tests/exports/import).
+# (the programs of tests/exports/import, built as applications, drop it).
 add_compile_definitions(KV_BUILT_IN)
 # The DLLs go to bin/, their import libraries to lib/.
 set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)

@@ -8,8 +8,8 @@
 # weak or unique, the standard library's instantiations included), must match
 # a pattern, and every alternative of a pattern must match a symbol: each
 # combination of the alternatives of its groups, optional groups ("(...)?")
-# left as they stand, so that a class or function a group names is missing
-# when it is. Only the sanitizers' symbols and the loader's own symbols are
+# left as they stand, so that a class or function a group names is reported
+# when it is missing. Only the sanitizers' symbols and the loader's own symbols are
 # skipped. The symbols are read with $NM (nm).
 # With --pe the names are those of a Windows DLL's export table, read with
 # $OBJDUMP (objdump) and demangled with $CXXFILT (c++filt); the one pattern
@@ -34,8 +34,6 @@ if [ $fPe -eq 1 ]; then
   # A DLL's table holds no type information names: the type information it
   # exports points at names of its own.
   sed -i '/^typeinfo name for /d' "$tmp/alternatives"
-fi
-if [ $fPe -eq 1 ]; then
   "${OBJDUMP:-objdump}" -p "$lib" > "$tmp/pe"
   sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' "$tmp/pe" |
     "${CXXFILT:-c++filt}" -i > "$tmp/syms"
