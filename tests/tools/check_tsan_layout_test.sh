@@ -10,6 +10,7 @@
 set -eu
 check=$1
 cxxReal=$2
+. "$(dirname "$0")/case_verdict.sh"
 fake=$(mktemp -d)
 trap 'rm -rf "$fake"' EXIT
 cat > "$fake/sysctl" <<'FAKE'
@@ -73,14 +74,7 @@ check_case() {
   rc=0
   out=$(PATH=$path FAKE_CC=$5 CXX=$cxx KV_LOWER_MMAP_RND_BITS=$3 "$check" 2>&1) || rc=$?
   after=$(cat "$fake/bits" 2>/dev/null || true)
-  if [ "$rc" -ne "$7" ] || [ "$after" != "$8" ] ||
-    { [ -n "$9" ] && ! printf '%s\n' "$out" | grep -Eq -- "$9"; } || { [ -z "$9" ] && [ -n "$out" ]; }; then
-    echo "FAILED: $1: exit status $rc (expected $7), setting '$after' (expected '$8'), output:"
-    printf '%s\n' "$out"
-    failed=1
-  else
-    echo "ok: $1"
-  fi
+  verdict "$1" "$rc" "$7" setting "$after" "$8" "$out" "$9"
 }
 
 check_case "a layout that fits" 28 0 0 real 1 0 28 ""

@@ -5,6 +5,7 @@
 # usage: install_deps_test.sh <install-deps script>
 set -eu
 script=$1
+. "$(dirname "$0")/case_verdict.sh"
 fake=$(mktemp -d)
 trap 'rm -rf "$fake"' EXIT
 cat > "$fake/dpkg-query" <<'FAKE'
@@ -34,14 +35,7 @@ check_case() {
   rc=0
   out=$(FAKE_UID=$4 "$script" $2 2>&1) || rc=$?
   apt=$(sed 's/^install -y -q --no-install-recommends //' "$fake/apt" 2>/dev/null || true)
-  if [ "$rc" -ne "$5" ] || [ "$apt" != "$6" ] ||
-    { [ -n "$7" ] && ! printf '%s\n' "$out" | grep -Eq -- "$7"; } || { [ -z "$7" ] && [ -n "$out" ]; }; then
-    echo "FAILED: $1: exit status $rc (expected $5), installed '$apt' (expected '$6'), output:"
-    printf '%s\n' "$out"
-    failed=1
-  else
-    echo "ok: $1"
-  fi
+  verdict "$1" "$rc" "$5" installed "$apt" "$6" "$out" "$7"
 }
 
 mingw=g++-mingw-w64-x86-64-posix
