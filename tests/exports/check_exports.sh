@@ -14,7 +14,7 @@
 # With --pe the names are those of a Windows DLL's export table, read with
 # $OBJDUMP (objdump) and demangled with $CXXFILT (c++filt); the one pattern
 # after a line "#elf-only" names what only the shared object exports, and is
-# skipped, and no type information name is looked for.
+# skipped, and no type information name is looked for (the DLL keeps them).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 fPe=0
@@ -31,8 +31,8 @@ awk -v fPe=$fPe '
   { if (!fSkip) print; fSkip = 0 }' "$2" > "$tmp/patterns"
 awk -f "$here/../../cmake/kv_export_patterns.awk" -f "$here/export_alternatives.awk" "$tmp/patterns" > "$tmp/alternatives"
 if [ $fPe -eq 1 ]; then
-  # A DLL's table holds no type information names: the type information it
-  # exports points at names of its own.
+  # The compiler exports a dllexport class's type information and vtable
+  # from its DLL, not the type information name they point at.
   sed -i '/^typeinfo name for /d' "$tmp/alternatives"
   "${OBJDUMP:-objdump}" -p "$lib" > "$tmp/pe"
   sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' "$tmp/pe" |
