@@ -4,9 +4,9 @@
 # (maximum resident set) and the CPU time per burst of each (medians of the
 # three runs), and whether the long run stays within 5 MB of the short one's
 # peak and within 1.2 times its CPU time per burst. CPU time, not wall time:
-# it grows less with the load of the machine (not nothing: the runs share the
-# cores and caches), and the two runs meet the same load; the start-up (a few
-# ms) is left in, the short run being long enough to swamp it.
+# it grows less with the load of the machine (but it grows: the runs share the
+# cores and their caches with other work); the start-up (a few ms) is left in,
+# the short run being long enough to swamp it.
 # usage: bench/long_run.sh [SHORT [LONG]]   (whole numbers, 2 <= SHORT < LONG;
 # default 1000 20000)
 # The build is taken from build/ (or $KV_BUILD_DIR); needs GNU time
