@@ -1,16 +1,18 @@
 #!/bin/sh
 # Builds and runs the main job: the burst-counter demo hixburst against a
 # simulated HIX-5316 in slot 0, through the kavorqir driver on the stand-in
-# platform. Installs the Debian packages it needs first when run as root.
+# platform. Installs the Debian packages its build needs first when run as
+# root (tools/install-deps.sh demo: not the cross compiler).
 # Arguments go to hixburst (for example --param CCH=2 --input1 200000); see
 # ./demo.sh --help. The build goes to build/ in the source folder (or
 # $KV_BUILD_DIR, taken from the source folder when relative).
 # The demo runs in the caller's working folder and environment: the burst
-# library looks for its log file "kvdiag.log" there and in the folder named by
-# USERPROFILE (which it reports on standard error when it is not set).
+# library looks for its log file "kvdiag.log" there and, when there is none,
+# in the folder named by USERPROFILE (it says so on standard error when that
+# is not set).
 set -eu
 src=$(cd "$(dirname "$0")" && pwd)
-"$src/tools/install-deps.sh"
+"$src/tools/install-deps.sh" demo
 jobs=$(nproc 2>/dev/null || echo 4)
 dir=${KV_BUILD_DIR:-build}
 case $dir in

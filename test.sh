@@ -3,13 +3,13 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/) and once with
 # ThreadSanitizer (build-tsan/), and builds the user-mode libraries as Windows
 # x64 DLLs with the cross compiler (build-win64/, build only). Installs the
-# Debian packages it needs first when run as root. Fails on any failure, and
-# on any sanitizer report.
+# Debian packages of the tests and of the cross build first when run as root.
+# Fails on any failure, and on any sanitizer report.
 # KV_LOWER_MMAP_RND_BITS=1 lets it lower vm.mmap_rnd_bits for ThreadSanitizer
 # (as root, for the whole machine until the next reboot) when that is needed.
 set -eu
 cd "$(dirname "$0")"
-./tools/install-deps.sh
+./tools/install-deps.sh test cross
 # ThreadSanitizer programs must start here before any is built or run; the
 # check changes no machine setting unless asked (see the script).
 ./tools/check-tsan-layout.sh

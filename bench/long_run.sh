@@ -4,8 +4,9 @@
 # (maximum resident set) and the CPU time per burst of each (medians of the
 # three runs), and whether the long run stays within 5 MB of the short one's
 # peak and within 1.2 times its CPU time per burst. CPU time, not wall time:
-# it does not grow with the load of the machine; the start-up (a few ms)
-# is left in, the short run being long enough to swamp it.
+# it grows less with the load of the machine (but it grows: the runs share the
+# cores and their caches with other work); the start-up (a few ms) is left in,
+# the short run being long enough to swamp it.
 # usage: bench/long_run.sh [SHORT [LONG]]   (whole numbers, 2 <= SHORT < LONG;
 # default 1000 20000)
 # The build is taken from build/ (or $KV_BUILD_DIR); needs GNU time
@@ -27,11 +28,14 @@ for n in "$short" "$long"; do
   case $n in
     '' | *[!0-9]*) refuse "'$n' is not a whole number" ;;
   esac
-  [ ${#n} -le 18 ] || refuse "'$n' is too large a count"
 done
-# Leading zeros would make the shell read an octal number.
+# Without leading zeros, which would make the shell read an octal number; the
+# shell's arithmetic holds 18 digits.
 short=$(echo "$short" | sed 's/^0*\(.\)/\1/')
 long=$(echo "$long" | sed 's/^0*\(.\)/\1/')
+for n in "$short" "$long"; do
+  [ ${#n} -le 18 ] || refuse "'$n' is too large a count"
+done
 [ "$short" -ge 2 ] || refuse "the short run needs at least 2 bursts"
 [ "$short" -lt "$long" ] || refuse "the long run needs more bursts than the short one"
 

@@ -87,9 +87,10 @@ endfunction()
 # script made from the list keeps them and hides every other, and a test checks
 # what the built deliverable exports against the list.
 function(kv_check_exports target listfile)
+  set(patterns ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/kv_export_patterns.awk)
   set(script ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/kv_version_script.awk)
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
-  execute_process(COMMAND awk -f ${script} ${listfile} OUTPUT_FILE ${map}.made RESULT_VARIABLE rc)
+  execute_process(COMMAND awk -f ${patterns} -f ${script} ${listfile} OUTPUT_FILE ${map}.made RESULT_VARIABLE rc)
   if(rc)
     message(FATAL_ERROR "no version script for ${target} from ${listfile}")
   endif()
@@ -97,7 +98,7 @@ function(kv_check_exports target listfile)
   # changes, so that a configure with nothing changed relinks nothing.
   file(COPY_FILE ${map}.made ${map} ONLY_IF_DIFFERENT)
   file(REMOVE ${map}.made)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${listfile} ${script})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${listfile} ${patterns} ${script})
   target_link_options(${target} PRIVATE -Wl,--version-script=${map})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${map})
   add_test(NAME exports_${target}

@@ -1,16 +1,14 @@
 # Makes a linker version script from an export list: one extended regular
 # expression a line over demangled names (blank lines and # lines skipped),
 # as the exports check reads it. Every symbol the list does not name is local.
+# Run with the expressions' reader: awk -f kv_export_patterns.awk -f this.
 #
-# The expressions use literal text, escaped characters, ".*", character
-# classes with "+" and groups of alternatives, optional or not, never nested.
 # Each expression is expanded into its alternatives; one without a wildcard
 # becomes a quoted demangled name, one with a wildcard a glob in which every
 # character the script syntax cannot hold matches any character. A name that
 # could be a plain C symbol is kept under its own name too.
 
 BEGIN {
-    LP = "\001"; RP = "\002"; ST = "\003"; DOT = "\004"; LB = "\005"; RB = "\006"; PL = "\007"; QM = "\010"
     CC = "\011"
     NOGLOB = "[^]A-Za-z0-9_$*?[" CC "-]"
     n = 0; nPlain = 0
@@ -18,44 +16,7 @@ BEGIN {
 
 /^[[:space:]]*(#|$)/ { next }
 
-{
-    s = $0
-    sub(/^[[:space:]]+/, "", s)
-    sub(/[[:space:]]+$/, "", s)
-    gsub(/\\\(/, LP, s); gsub(/\\\)/, RP, s); gsub(/\\\*/, ST, s); gsub(/\\\./, DOT, s)
-    gsub(/\\\[/, LB, s); gsub(/\\\]/, RB, s); gsub(/\\\+/, PL, s); gsub(/\\\?/, QM, s)
-    if (index(s, "\\")) {
-        print "kv_version_script: unsupported escape in: " $0 > "/dev/stderr"
-        exit 1
-    }
-    expand(s)
-}
-
-# Expands the first group of s and recurses; a string without groups is one
-# alternative.
-function expand(s,    i, j, k, rest, body, opt, alts, m) {
-    i = index(s, "(")
-    if (i == 0) {
-        add(s)
-        return
-    }
-    rest = substr(s, i + 1)
-    j = index(rest, ")")
-    body = substr(rest, 1, j - 1)
-    if (j == 0 || index(body, "(")) {
-        print "kv_version_script: unsupported group in: " $0 > "/dev/stderr"
-        exit 1
-    }
-    rest = substr(rest, j + 1)
-    opt = substr(rest, 1, 1) == "?"
-    if (opt)
-        rest = substr(rest, 2)
-    m = split(body, alts, "|")
-    for (k = 1; k <= m; ++k)
-        expand(substr(s, 1, i - 1) alts[k] rest)
-    if (opt)
-        expand(substr(s, 1, i - 1) rest)
-}
+{ expand(escaped($0)) }
 
 function add(s,    lit, glob) {
     if (s ~ /\.\*|\.|\+|\[|\?/) {

@@ -7,45 +7,72 @@
 # randomisation than it expects (vm.mmap_rnd_bits above 28 on x86-64) its
 # programs stop at once with "unexpected memory mapping", or now and then.
 # Lowering the setting changes the whole machine until the next reboot, so it
-# is done only when asked for with KV_LOWER_MMAP_RND_BITS=1 (as root);
-# otherwise the check stops with the command to run. Turning randomisation off
-# for the tests instead (setarch -R) is no way out: the stack then lies above
-# the highest user address of the platform, and the stand-in's probes refuse it.
+# is done only when asked for with KV_LOWER_MMAP_RND_BITS=1 (as root, with
+# sysctl of procps); otherwise the check stops with the command to run. At 28
+# or below the setting is not what stops a program, and the check shows the
+# program's own failure. Turning randomisation off for the tests instead
+# (setarch -R) is no way out: the stack then lies above the highest user
+# address of the platform, and the stand-in's probes refuse it.
 #
-# usage: tools/check-tsan-layout.sh   (the compiler is $CXX, else c++)
-# Exit status 0 when such programs start, 1 when not.
+# usage: tools/check-tsan-layout.sh
+# The compiler command is $CXX, else c++; it may start with a launcher
+# (CXX='ccache g++'). The setting is read from /proc/sys/vm/mmap_rnd_bits (or
+# the file $KV_MMAP_RND_BITS_FILE names). Exit status 0 when such programs
+# start, 1 when not.
 set -eu
 bitsMax=28
+setting=${KV_MMAP_RND_BITS_FILE:-/proc/sys/vm/mmap_rnd_bits}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 printf 'int main() { return 0; }\n' > "$work/probe.cpp"
-"${CXX:-c++}" -fsanitize=thread "$work/probe.cpp" -o "$work/probe"
-
-bits() { sysctl -n vm.mmap_rnd_bits 2>/dev/null || echo 0; }
-
-# starts: the probe starts and the layout is one the runtime always takes.
-starts() {
-  "$work/probe" > "$work/out" 2>&1 && [ "$(bits)" -le "$bitsMax" ]
-}
-
-starts && exit 0
-if ! grep -q "unexpected memory mapping" "$work/out" && [ "$(bits)" -le "$bitsMax" ]; then
-  echo "check-tsan-layout: a program built with ThreadSanitizer does not start here:" >&2
+cxx=${CXX:-c++}
+# The command is split into its words: a launcher, then the compiler.
+if ! $cxx -fsanitize=thread "$work/probe.cpp" -o "$work/probe" > "$work/out" 2>&1; then
+  echo "check-tsan-layout: $cxx does not build a program with ThreadSanitizer" \
+    "(-fsanitize=thread; the compiler's runtime, libtsan, may be missing):" >&2
   cat "$work/out" >&2
   exit 1
 fi
+
+# bits: the setting, or nothing when it cannot be read as a number.
+bits() {
+  b=$(cat "$setting" 2>/dev/null) || b=
+  case $b in
+    '' | *[!0-9]*) ;;
+    *) echo "$b" ;;
+  esac
+}
+
+# fails TEXT: the probe's own failure, behind what the check knows.
+fails() {
+  echo "check-tsan-layout: a program built with ThreadSanitizer $1:" >&2
+  cat "$work/out" >&2
+  exit 1
+}
+
+starts() { "$work/probe" > "$work/out" 2>&1; }
+
 was=$(bits)
+if [ -z "$was" ]; then
+  starts || fails "does not start here (vm.mmap_rnd_bits could not be read from $setting)"
+  echo "check-tsan-layout: vm.mmap_rnd_bits could not be read from $setting;" \
+    "a program built with ThreadSanitizer started, but may not every time" >&2
+  exit 0
+fi
+if [ "$was" -le "$bitsMax" ]; then
+  starts || fails "does not start here, with vm.mmap_rnd_bits at $was"
+  exit 0
+fi
 if [ "${KV_LOWER_MMAP_RND_BITS:-0}" = 1 ]; then
-  if ! sysctl -q -w vm.mmap_rnd_bits=$bitsMax; then
-    echo "check-tsan-layout: vm.mmap_rnd_bits could not be lowered from $was to $bitsMax (root only)" >&2
+  if ! sysctl -q -w vm.mmap_rnd_bits=$bitsMax || [ "$(bits)" != $bitsMax ]; then
+    echo "check-tsan-layout: vm.mmap_rnd_bits could not be lowered from $was to $bitsMax" \
+      "(as root, with sysctl of procps)" >&2
     exit 1
   fi
   echo "check-tsan-layout: vm.mmap_rnd_bits lowered from $was to $bitsMax for ThreadSanitizer," \
     "for the whole machine until the next reboot" >&2
-  starts && exit 0
-  echo "check-tsan-layout: a program built with ThreadSanitizer still does not start:" >&2
-  cat "$work/out" >&2
-  exit 1
+  starts || fails "still does not start"
+  exit 0
 fi
 cat >&2 <<MSG
 ThreadSanitizer programs do not start here: vm.mmap_rnd_bits is $was, they need at most $bitsMax.

@@ -1,17 +1,40 @@
 #!/bin/sh
-# Installs the Debian packages the build and the tests need, when they are
-# missing. Needs root for apt-get; without root it only reports what is missing.
+# Installs the Debian packages that the purposes named need, when they are
+# missing. Needs root for apt-get; without root it only reports what is
+# missing.
+# usage: tools/install-deps.sh PURPOSE...
+#   demo   the build of ./demo.sh: the compiler and CMake, and the test and
+#          benchmark libraries, which the configure of the build looks for
+#   test   the tests: the demo's, procps (sysctl, to lower vm.mmap_rnd_bits
+#          for ThreadSanitizer) and GNU time (time), which the tests of
+#          bench/long_run.sh run
+#   cross  the Windows x64 cross build: the cross compiler with its headers,
+#          import libraries and binutils, and this machine's compiler for the
+#          build's image generator
+#   bench  the benchmarks: the demo's and GNU time for bench/long_run.sh
 set -eu
-# The build, the tests and the benchmarks; sysctl for the ThreadSanitizer
-# check (procps); GNU time for bench/long_run.sh (time).
-pkgs="cmake make g++ binutils"
-pkgs="$pkgs libgtest-dev libgmock-dev googletest libbenchmark-dev"
-pkgs="$pkgs procps time"
-# The Windows x64 cross compiler of the DLL build, with its headers, import
-# libraries and binutils.
-pkgs="$pkgs g++-mingw-w64-x86-64-posix"
+usage="usage: tools/install-deps.sh PURPOSE...   (demo, test, cross, bench)"
+if [ $# -eq 0 ]; then
+  echo "$usage" >&2
+  exit 2
+fi
+build="cmake make g++ binutils libgtest-dev libgmock-dev googletest libbenchmark-dev"
+pkgs=""
+for purpose; do
+  case $purpose in
+    demo) pkgs="$pkgs $build" ;;
+    test) pkgs="$pkgs $build procps time" ;;
+    cross) pkgs="$pkgs cmake make g++ g++-mingw-w64-x86-64-posix" ;;
+    bench) pkgs="$pkgs $build time" ;;
+    *)
+      echo "install-deps: unknown purpose '$purpose'" >&2
+      echo "$usage" >&2
+      exit 2 ;;
+  esac
+done
 missing=""
 for p in $pkgs; do
+  case "$missing " in *" $p "*) continue ;; esac
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
 [ -z "$missing" ] && exit 0

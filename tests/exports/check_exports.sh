@@ -6,12 +6,17 @@
 # lines starting with # are skipped), matched against whole demangled names.
 # Every defined dynamic symbol, whatever its kind (functions and data, global,
 # weak or unique, the standard library's instantiations included), must match
-# a pattern and every pattern must match a symbol. Only the sanitizers' symbols
-# and the loader's own symbols are skipped.
+# a pattern, and every alternative of a pattern must match a symbol: each
+# combination of the alternatives of its groups, optional groups ("(...)?")
+# left as they stand, so that a class or function a group names is reported
+# when it is missing. Only the sanitizers' symbols and the loader's own symbols are
+# skipped. The symbols are read with $NM (nm).
 # With --pe the names are those of a Windows DLL's export table, read with
-# $OBJDUMP (objdump) and demangled with $CXXFILT (c++filt); a pattern after a
-# line "#elf-only" names what only the shared object exports, and is skipped.
+# $OBJDUMP (objdump) and demangled with $CXXFILT (c++filt); the one pattern
+# after a line "#elf-only" names what only the shared object exports, and is
+# skipped, and no type information name is looked for (the DLL keeps them).
 set -eu
+here=$(cd "$(dirname "$0")" && pwd)
 fPe=0
 if [ "$1" = "--pe" ]; then
   fPe=1
@@ -24,12 +29,16 @@ awk -v fPe=$fPe '
   /^[[:space:]]*#elf-only[[:space:]]*$/ { fSkip = fPe; next }
   /^[[:space:]]*(#|$)/ { next }
   { if (!fSkip) print; fSkip = 0 }' "$2" > "$tmp/patterns"
+awk -f "$here/../../cmake/kv_export_patterns.awk" -f "$here/export_alternatives.awk" "$tmp/patterns" > "$tmp/alternatives"
 if [ $fPe -eq 1 ]; then
+  # The compiler exports a dllexport class's type information and vtable
+  # from its DLL, not the type information name they point at.
+  sed -i '/^typeinfo name for /d' "$tmp/alternatives"
   "${OBJDUMP:-objdump}" -p "$lib" > "$tmp/pe"
   sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' "$tmp/pe" |
     "${CXXFILT:-c++filt}" -i > "$tmp/syms"
 else
-  nm -D --defined-only -C "$lib" > "$tmp/nm"
+  "${NM:-nm}" -D --defined-only -C "$lib" > "$tmp/nm"
   sed -E 's/^[0-9a-f]* *[A-Za-z] //' "$tmp/nm" |
     grep -Ev '^(_init|_fini|_edata|_end|__bss_start)$|^__(odr_)?asan|^__ubsan|^__sanitizer' > "$tmp/syms" || true
 fi
@@ -43,6 +52,6 @@ while IFS= read -r p; do
     echo "missing export: $p"
     fail=1
   fi
-done < "$tmp/patterns"
+done < "$tmp/alternatives"
 [ $fail -eq 0 ] && echo "exports of $(basename "$lib") as expected ($(wc -l < "$tmp/syms") symbols)"
 exit $fail

@@ -129,9 +129,9 @@ int main(int argc, char** argv)
     std::printf("params: %s%s\n", hixburst::paramText(opt.params).c_str(), opt.fSim ? " (simulation on)" : "");
     std::fflush(stdout);
 
+    // Instance 0 is the only one the demo opens, and the one it finishes.
     int rc = runBursts(opt, *pboard);
     hix_burst_fini(0);
-    hix_burst_fini(1);
     world.teardown();
     return rc;
 }

@@ -6,12 +6,13 @@
 
 #include <gtest/gtest.h>
 
+// That Failable::E_FAIL compiles here is the test; the status it names is the
+// one a failure sets.
 TEST(FailableNameClash, StateKeepsItsNameAfterThePlatformMacro)
 {
     Failable fa;
     fa.setFailed("x", 7);
     EXPECT_EQ(Failable::E_FAIL, fa.eStat());
-    EXPECT_EQ(1u, static_cast<uint32_t>(Failable::E_FAIL));
     EXPECT_TRUE(fa.isFail());
     EXPECT_FALSE(fa.isBad());
 }

@@ -9,10 +9,11 @@
 
 #include <gtest/gtest.h>
 
+// That Failable::E_FAIL compiles here is the test; the status it names is the
+// one a failure sets.
 TEST(FailableNameClash, StateKeepsItsNameAfterWindowsHeader)
 {
     Failables fa;
     fa.setFailed("x", 7, nullptr);
     EXPECT_EQ(Failable::E_FAIL, fa.eStat());
-    EXPECT_EQ(1u, static_cast<uint32_t>(Failable::E_FAIL));
 }

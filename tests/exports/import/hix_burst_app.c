@@ -1,0 +1,34 @@
+/* An application of hix_burst in C, built against the DLL's import library
+   as an application is (nothing runs it here): every one of the thirteen
+   functions. */
+#ifdef KV_BUILT_IN
+#error "an application imports the library's functions: it is built without KV_BUILT_IN"
+#endif
+
+#include <stdio.h>
+
+#include "hix_burst.h"
+
+static int report(int i)
+{
+    printf("error: %s (code %d, packed 0x%08x, failed %d)\n", hix_errortext(i), hix_diagcode(i),
+           (unsigned)hix_errorcode(i), hix_failed(i));
+    return 1;
+}
+
+int main(void)
+{
+    int n0 = -1, n1 = -1, r = 1;
+    if (hix_burst_init(0, 0) != 0)
+        return report(0);
+    if (hix_burst_set_param_int(0, "CCH", 2) != 0 || hix_burst_set_param_double(0, "T2", 0.0005) != 0)
+        return report(0);
+    if (hix_burst_arm(0) != 0 || hix_burst_trigger(0) != 0)
+        return report(0);
+    while (r == 1)
+        r = hix_burst_loop(0);
+    if (r != 0 || hix_burst_get_count(0, &n0) != 0 || hix_burst_get_counts(0, &n0, &n1) != 0)
+        return report(0);
+    printf("count0=%d count1=%d\n", n0, n1);
+    return hix_burst_fini(0);
+}
