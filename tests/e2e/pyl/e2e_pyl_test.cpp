@@ -176,6 +176,36 @@ TEST_F(DigitalWorld, UnknownPortsAndChannels)
     EXPECT_TRUE(dps.isGood());
 }
 
+// The device channel of an initializer whose board did not open stays in
+// the pump beside a good board's, failed with nothing under way: the good
+// board opens and syncs as if it were alone.
+TEST_F(DigitalWorld, GoodBoardBesideAChannelThatNeverOpened)
+{
+    for (bool fNoneFirst : {true, false}) {
+        SCOPED_TRACE(fNoneFirst ? "the channel that never opened pumped first" : "pumped second");
+        PylLocalInitializer iniNone("\\\\.\\ZEDOZ_EVU_1");
+        ASSERT_EQ(text(iniNone), "stat=fail (can't open) 2");
+        PylLocalInitializer ini(szDev);
+        ASSERT_TRUE(ini.isGood()) << text(ini);
+        RunIo rio;
+        if (fNoneFirst)
+            rio.add(iniNone.puc());
+        rio.add(ini.puc());
+        rio.add(iniNone.puc());
+        DinoPlexSync dps(&rio);
+        ASSERT_EQ(ini.initDinoUser("a", &dps), 0);
+        BitHandle bh = dps.callOpen("a/O01");
+        EXPECT_EQ(bh, 0x00010001) << text(dps);
+        dps.setBit(bh);
+        board->setSioInputs(0x9F35);
+        EXPECT_EQ(dps.callSync(), 0) << text(dps);
+        EXPECT_EQ(board->sio()->outputs(), 0x0001u);
+        std::ostringstream os;
+        dps.print(os);
+        EXPECT_EQ(os.str(), "o=00010000 i=3500009f\n");
+    }
+}
+
 TEST(EndToEndPyl, CounterBoardIsNotSupported)
 {
     auto board = KVdepSim100::makeHix5316();
