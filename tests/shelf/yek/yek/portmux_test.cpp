@@ -74,6 +74,20 @@ public:
         releaseUpBuf(0, p);
         return id;
     }
+    // The transport takes every free up buffer and keeps it until given back.
+    void keepUpBuffers()
+    {
+        while (Pmu pmu = allocUp(0)) {
+            putUp(0, pmu, false);
+            _vpmbKept.push_back(getUpBuf());
+        }
+    }
+    void giveBackUpBuffer()
+    {
+        releaseUpBuf(0, _vpmbKept.back());
+        _vpmbKept.pop_back();
+    }
+    std::vector<YekMsgBuf*> _vpmbKept;
 };
 
 const PortMux::PortClass mpPcTest[3] = {{"alpha", &testProto()}, {"beta", &testProto()}, {nullptr, nullptr}};
@@ -251,6 +265,24 @@ TEST_F(PortMuxTest, DeviceAnswersReachTheTaskOfTheRequest)
     EXPECT_EQ(client._vid, std::vector<uint32_t>{55});
     EXPECT_EQ(mux.cDelete, 1);
     EXPECT_EQ(mux._poDev.pta(), nullptr);
+}
+
+// A request that waits for an up buffer of the device has asked the device
+// nothing yet: the device owes it an answer only once it has sent.
+TEST_F(PortMuxTest, AwaitingTheDeviceOnlyOnceTheRequestIsSent)
+{
+    dev.keepUpBuffers();
+    send(4);
+    ASSERT_EQ(mux._poDev.pta(), mux.mpPo[0].pta());
+    EXPECT_FALSE(mux.isAwaitingDev());
+    dev.giveBackUpBuffer();
+    EXPECT_TRUE(mux.isAwaitingDev());
+    while (!dev._vpmbKept.empty())
+        dev.giveBackUpBuffer();
+    EXPECT_EQ(dev.takeRequest(), 5u);
+    dev.deliver(55);
+    EXPECT_EQ(client._vid, std::vector<uint32_t>{55});
+    EXPECT_FALSE(mux.isAwaitingDev()) << "no request in progress";
 }
 
 TEST_F(PortMuxTest, DeviceMessageWithoutARequestIsLeftAlone)
