@@ -357,7 +357,7 @@ TEST(EndToEndPyl, OutputsOfFailedSyncsAreNotWrittenLater)
         EXPECT_EQ(writes(), r.vuWrittenWhenCut);
 
         DinoPlexSync& dpsB = tb.application("b", "b");
-        dpsB.setBit(0x00010010);  // O05
+        dpsB.setBit(KVdepDino100::bitHandle(0, 1, 0x10));  // O05, b being channel 0 now
         ASSERT_EQ(dpsB.callSync(), 0) << text(dpsB);
         std::vector<uint32_t> vuWant = r.vuWrittenWhenCut;
         vuWant.push_back(0x0010);

@@ -356,8 +356,7 @@ TEST_F(PortMuxTest, CloseTakesBackWhatTheRequestHasNotSentYet)
     send(4);
     EXPECT_EQ(dev.pollIn(), 1);
     lc.fini();
-    EXPECT_EQ(dev.pollIn(), 0) << "nobody takes the answer: the device request stays";
-    EXPECT_EQ(cBuffers(dev), "4+4");
+    EXPECT_EQ(dev.pollIn(), 0) << "nobody would take its answer: the device request does not go out";
     ASSERT_TRUE(lc.init(&mux, "beta", &testProto()).isGood());
     lc.pucClient()->initPlex(&client, 0, 0);
 }
