@@ -192,42 +192,50 @@ public:
     ChainRaw _cnKept;
 };
 
-// A sync whose answer waits for an up buffer is given up, and the next sync
-// comes; the buffers come back while the next one is at the board. The sync
-// given up gets no answer, and the next gets its own.
-TEST(PylMuxSupersede, SyncGivenUpWhileItsAnswerWaitsForABuffer)
+// An exchange whose answer waits for an up buffer is given up, and a sync
+// comes; the buffers come back while that sync is at the board. The exchange
+// given up gets no answer, and the sync gets its own.
+TEST(PylMuxSupersede, ExchangeGivenUpWhileItsAnswerWaitsForABuffer)
 {
-    SioInprocBoard board;
-    vaq_test::InprocRig rig{board, &KVdepSio100::theSio_sio_Proto};
-    PylMux mux{rig.puc()};
-    ServerEndKeepingUpBuffers a;
-    KVdepYek100::YekChanLocal b(&theDino_dino_Proto);
-    a.initPeer(&b);
-    b.initPeer(&a);
-    ASSERT_EQ(mux.openChannel("dinoUser", &a), 0);
-    RunIo rio;
-    DinoPlexSync dps{&rio};
-    ASSERT_EQ(dps.init("board", &b), 0);
+    for (bool fOpen : {false, true}) {
+        SCOPED_TRACE(fOpen ? "an open given up" : "a sync given up");
+        SioInprocBoard board;
+        vaq_test::InprocRig rig{board, &KVdepSio100::theSio_sio_Proto};
+        PylMux mux{rig.puc()};
+        ServerEndKeepingUpBuffers a;
+        KVdepYek100::YekChanLocal b(&theDino_dino_Proto);
+        a.initPeer(&b);
+        b.initPeer(&a);
+        ASSERT_EQ(mux.openChannel("dinoUser", &a), 0);
+        RunIo rio;
+        DinoPlexSync dps{&rio};
+        ASSERT_EQ(dps.init("board", &b), 0);
 
-    a.keepUpBuffers();
-    board.setInputs(0x1111);
-    EXPECT_EQ(dps.callSync(), -1);
-    EXPECT_EQ(text(dps), "stat=fail (exchange not finished) 0");
-    EXPECT_EQ(board.writes().size(), 1u);
+        a.keepUpBuffers();
+        board.setInputs(0x1111);
+        if (fOpen) {
+            EXPECT_EQ(dps.callOpen("board/O07"), 0);
+        } else {
+            EXPECT_EQ(dps.callSync(), -1);
+        }
+        EXPECT_EQ(text(dps), "stat=fail (exchange not finished) 0");
+        EXPECT_EQ(board.writes().size(), fOpen ? 0u : 1u);
 
-    board.setHook([&](const vaq_test::BoardRequest& rq) -> std::optional<std::vector<vaq_test::BoardReply>> {
-        if (rq.eType == KVdepSio100::eSioWrite)
-            a.giveBackUpBuffers();
-        return std::nullopt;
-    });
-    board.setInputs(0x2222);
-    EXPECT_EQ(dps.callSync(), 0) << text(dps);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(dps.pbi(0)->_mpucIn), 4), std::string("\x22\x00\x00\x22", 4));
-    std::ostringstream os;
-    b.printQueues(os);
-    EXPECT_EQ(os.str(), "dq=0 dd=0 du=0 dp=4  uq=0 ud=0 uu=0 up=4") << "no answer left waiting";
-    board.setHook(nullptr);
-    mux.closeChannel(0);
+        board.setHook([&](const vaq_test::BoardRequest& rq) -> std::optional<std::vector<vaq_test::BoardReply>> {
+            if (rq.eType == KVdepSio100::eSioWrite)
+                a.giveBackUpBuffers();
+            return std::nullopt;
+        });
+        board.setInputs(0x2222);
+        EXPECT_EQ(dps.callSync(), 0) << text(dps);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(dps.pbi(0)->_mpucIn), 4),
+                  std::string("\x22\x00\x00\x22", 4));
+        std::ostringstream os;
+        b.printQueues(os);
+        EXPECT_EQ(os.str(), "dq=0 dd=0 du=0 dp=4  uq=0 ud=0 uu=0 up=4") << "no answer left waiting";
+        board.setHook(nullptr);
+        mux.closeChannel(0);
+    }
 }
 
 TEST(PylMuxDeath, BrokenInvariants)
