@@ -84,10 +84,10 @@ TEST(Libmoru, ExportsTheDecoderConstructorsAndNotTheirTable)
         bool fExported;
     };
     const Row mp[] = {
-        {"_ZN12KVdepMoru1006FractsC1Eiiii", true},        // Fracts(int, int, int, int)
-        {"_ZN12KVdepMoru1008ScanLineC1EPKciiPSo", true},  // ScanLine(const char*, int, int, std::ostream*)
-        {"_ZN12KVdepMoru1009aelRisingE", false},          // the edge table
-        {"_ZN12KVdepMoru1008ScanLine5traceEv", false},    // ScanLine::trace(): the line trace
+        {"_ZN12KVdepMoru1006FractsC1Eiiii", true},                  // Fracts(int, int, int, int)
+        {"_ZN12KVdepMoru1008ScanLineC1EPKciiPSo", true},            // ScanLine(const char*, int, int, std::ostream*)
+        {"_ZN12KVdepMoru1009aelRisingE", false},                    // the edge table
+        {"_ZN12KVdepMoru1009traceLineERSoRKNS_8ScanLineE", false},  // the line trace
     };
     for (const Row& r : mp)
         EXPECT_EQ(dlsym(pv, r.szSymbol) != nullptr, r.fExported) << r.szSymbol;
