@@ -37,14 +37,21 @@ bool isAnswerAwaited(const YekChanUser* pcu)
     return ppm && ppm->pucDev() == pcu && ppm->isAwaitingDev();
 }
 
+// A transfer of the channel is pending, or an answer awaited on it.
+bool isUnderWay(const RunIo::Chan& ch)
+{
+    return !ch.isState(RunIo::sIdle) || ch.pcu()->isYkuUser() || isAnswerAwaited(ch.pcu());
+}
+
 }  // namespace
 
 int RunIo::run()
 {
     _pcuFailed = nullptr;
-    // Once a channel has failed nothing waits on the others.
+    // Nothing waits on the others for a failed channel that has something
+    // under way; one that has nothing (it never opened, say) is passed over.
     for (const Chan& ch : _vccn) {
-        if (ch.pcu()->isFail()) {
+        if (ch.pcu()->isFail() && isUnderWay(ch)) {
             _pcuFailed = ch.pcu();
             return -1;
         }

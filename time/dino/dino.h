@@ -53,10 +53,12 @@ public:
     YekChanUser* pucIo(int i = 0) const;
 
     // 0 when every channel is idle; -1 at the first failed transfer, and
-    // before any transfer when a channel failed in an earlier run: nothing
-    // waits on the other channels once a failure is known. A channel whose
-    // server waits for the answer to a request sent before (by a pump that
-    // failed, say) is received from.
+    // before any transfer when a channel that failed in an earlier run has
+    // something under way (a transfer pending, or an answer awaited): nothing
+    // waits on the other channels once such a failure is known. A failed
+    // channel with nothing under way (one that never opened) is passed over.
+    // A channel whose server waits for the answer to a request sent before
+    // (by a pump that failed, say) is received from.
     int run();
     // The channel whose failure ended the last run, or null.
     YekChanUser* pcuFailed() const { return _pcuFailed; }

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <ostream>
 
-#include "edge_table.h"
 #include "fexassert.h"
+#include "tico_inline.h"
 
 namespace KVdepMoru100 {
 
@@ -61,7 +61,7 @@ ScanLine::ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream*
     : Fracts(carryOf(mpch), patternOf(mpch), fEdgeRise, fModeFilt), DebugLog(pos), _mpch(mpch)
 {
     if (isDebug())
-        trace();
+        traceLine(os(), *this);
 }
 
 std::ostream& Fracts::print(std::ostream& os, int fCarry, int f0)
@@ -74,28 +74,26 @@ std::ostream& Fracts::print(std::ostream& os, int fCarry, int f0)
     return os;
 }
 
-void ScanLine::trace()
+void traceLine(std::ostream& os, const ScanLine& sl)
 {
-    std::ostream& o = os();
-    debug_showhex(o, _mpch, 8, '.');
-    o << ' ';
-    Fracts::print(o, carryOf(_mpch), patternOf(_mpch));
-    o << ' ';
-    unsigned f = b(4);
-    if ((f & (WRAP | FIRST | EPOCH | ARM)) == 0)
-        o << " SCAN";
-    if (f & EPOCH)
-        o << " EPOCH";
-    if (f & OFLOW)
-        o << " OFLOW";
-    if (isEcap())
-        o << " ECAP";
-    else if (isWrap())
-        o << " WRAP";
-    else if (isFirst())
-        o << " FIRST";
-    if (f & ARM)
-        o << " ARM  ";
+    debug_showhex(os, sl._mpch, 8, '.');
+    os << ' ';
+    Fracts::print(os, carryOf(sl._mpch), patternOf(sl._mpch));
+    os << ' ';
+    if (!sl.isWrap() && !sl.isFirst() && !sl.isEcap() && !sl.isEpoch() && !sl.isArm())
+        os << " SCAN";
+    if (sl.isEpoch())
+        os << " EPOCH";
+    if (sl.isOverflow())
+        os << " OFLOW";
+    if (sl.isEcap())
+        os << " ECAP";
+    else if (sl.isWrap())
+        os << " WRAP";
+    else if (sl.isFirst())
+        os << " FIRST";
+    if (sl.isArm())
+        os << " ARM  ";
 }
 
 }  // namespace KVdepMoru100

@@ -72,6 +72,27 @@ protected:
     Fracts() {}
 };
 
+// Byte i of a FIFO line.
+inline unsigned lineByte(const char* mpch, int i)
+{
+    return static_cast<unsigned char>(mpch[i]);
+}
+
+// A little-endian word of a FIFO line, read with one load where the host is
+// little-endian.
+template <typename U>
+U lineWord(const char* pch)
+{
+    U u = 0;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(&u, pch, sizeof u);
+#else
+    for (size_t i = sizeof u; i-- > 0;)
+        u = U(u << 8 | static_cast<unsigned char>(pch[i]));
+#endif
+    return u;
+}
+
 // One FIFO line, decoded in place: the caller's 8 bytes must outlive it.
 class MORU_API ScanLine : public Fracts, public DebugLog {
 public:
@@ -80,16 +101,16 @@ public:
     // With a trace stream, writes the line's trace (no line end).
     ScanLine(const char* mpch, int fEdgeRise, int fModeFilt, std::ostream* pos);
 
-    unsigned cEc() const { return le<uint16_t>(_mpch); }
+    unsigned cEc() const { return lineWord<uint16_t>(_mpch); }
     // Bytes 4 to 7 as one word, the flag byte shifted out.
-    unsigned cCt() const { return le<uint32_t>(_mpch + 4) >> 8; }
-    int iOffs() const { return b(3) >> 4; }
-    int isOverflow() const { return b(4) & OFLOW; }
-    int isArm() const { return b(4) & ARM; }
-    int isEpoch() const { return b(4) & EPOCH; }
-    int isFirst() const { return (b(4) & (FIRST | WRAP)) == FIRST; }
-    int isWrap() const { return (b(4) & (FIRST | WRAP)) == WRAP; }
-    int isEcap() const { return (b(4) & (FIRST | WRAP)) == (FIRST | WRAP); }
+    unsigned cCt() const { return lineWord<uint32_t>(_mpch + 4) >> 8; }
+    int iOffs() const { return lineByte(_mpch, 3) >> 4; }
+    int isOverflow() const { return lineByte(_mpch, 4) & OFLOW; }
+    int isArm() const { return lineByte(_mpch, 4) & ARM; }
+    int isEpoch() const { return lineByte(_mpch, 4) & EPOCH; }
+    int isFirst() const { return (lineByte(_mpch, 4) & (FIRST | WRAP)) == FIRST; }
+    int isWrap() const { return (lineByte(_mpch, 4) & (FIRST | WRAP)) == WRAP; }
+    int isEcap() const { return (lineByte(_mpch, 4) & (FIRST | WRAP)) == (FIRST | WRAP); }
     int isHit() const { return isFirst() || isWrap(); }
     // The edge index names a valid entry of this line's edge list.
     bool isValidOffs() const { return hasFract(iOffs()); }
@@ -100,27 +121,6 @@ protected:
     // The line kept and the trace stream set; the deriving decoder fills the
     // edge list and writes the trace.
     ScanLine(const char* mpch, std::ostream* pos) : DebugLog(pos), _mpch(mpch) {}
-    // The line's three carry bits and its 12-bit tap pattern.
-    static int carryOf(const char* mpch) { return mpch[4] & 7; }
-    static int patternOf(const char* mpch) { return le<uint16_t>(mpch + 2) & 0xFFF; }
-    void trace();
-
-private:
-    unsigned b(int i) const { return static_cast<unsigned char>(_mpch[i]); }
-    // A little-endian word of the line, read with one load where the host
-    // is little-endian.
-    template <typename U>
-    static U le(const char* pch)
-    {
-        U u = 0;
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-        std::memcpy(&u, pch, sizeof u);
-#else
-        for (size_t i = sizeof u; i-- > 0;)
-            u = U(u << 8 | static_cast<unsigned char>(pch[i]));
-#endif
-        return u;
-    }
 };
 
 }  // namespace KVdepMoru100

@@ -59,6 +59,13 @@ PylMux::~PylMux()
     }
 }
 
+void PylMux::sigDown(int iCtx, Channel* puc, int hChan)
+{
+    if (puc != pucDev())
+        keepNewestRequest(hChan);
+    PortMux::sigDown(iCtx, puc, hChan);
+}
+
 Task* PylMux::createTask(Channel* pcn, const PortClass* pPc, Pmd pmd, PortMux* ptm, int h)
 {
     Func* ptf = nullptr;
@@ -101,10 +108,8 @@ int PylMux::DinoSyncServerFunc::func(int e)
 {
     const int c = cnClient();
     const int d = cnSio();
-    // Every step after the board write: a sync given up ends there, without
-    // an answer (an up buffer it holds stays lent to the channel for the
-    // next one).
-    if (e >= 20 && isSuperseded())
+    // After each board answer: a sync given up ends there, without an answer.
+    if ((e == 20 || e == 30) && isSuperseded())
         return setup(-1, 0, fReleasedown(c));
     switch (e) {
     case 0:

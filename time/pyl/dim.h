@@ -44,8 +44,9 @@ public:
     // read, and the value answered as the input image (low byte in byte 0,
     // high byte in byte 3). A board step that failed is answered with
     // eErrBoard and no image. A sync whose client has sent its next request
-    // meanwhile (it gave this one up) ends without an answer once its board
-    // step is over, so that the next request is served, and answered, next.
+    // meanwhile (it gave this one up) ends without an answer, and without
+    // asking the board more, when the board has answered what it asked; the
+    // multiplexer replaces one that waits for nothing from the board.
     class PYL_API DinoSyncServerFunc : public Func {
     public:
         explicit DinoSyncServerFunc(const MpSgBi&) : _fBoardFailed(false), _iErrBoard(0) {}
@@ -68,6 +69,9 @@ public:
     // Disposes of a request still in progress; detaches the device channel.
     ~PylMux() override;
 
+    // A dino client sends its next request only once done with the last:
+    // a request on the port replaces those it comes after.
+    void sigDown(int iCtx, Channel* puc, int hChan) override;
     Task* createTask(Channel* pcn, const PortClass* pPc, Pmd pmd, PortMux* ptm, int h) override;
     void deleteTask(const PortClass* pPc, Task* pta) override;
 

@@ -5,10 +5,22 @@
 #include <cstring>
 
 #include "fexassert.h"
+#include "yek_user.h"
 
 namespace KVdepYek100 {
 
 static const char szSrc[] = "yek_task";
+
+namespace {
+
+// The messages queued on the channel's driver side, not yet taken.
+uint32_t cQueued(const Channel* pcn)
+{
+    Pmd pmd = pcn->peekDown();
+    return pmd ? pmd->chain()->count() : 0;
+}
+
+}  // namespace
 
 PortMux::PortMux(const PortClass* pPc, Port* pPo, Channel* pcnDev)
     : TaskUser(), YekPlex("pm"), _pPc(pPc), _pPo(pPo), _poDev(pcnDev)
@@ -155,15 +167,62 @@ void PortMux::dropTask(int iPort)
     if (ptt && ptt->_cRec != 0)
         return;
     _pPo[iPort].clrTask();
-    if (_poDev.pta() == pta)
+    bool fDevTask = _poDev.pta() == pta;
+    if (fDevTask)
         _poDev.clrTask();
-    if (ptt) {
-        // The releases signal this plexer again; the request is gone.
-        _fDropping = true;
+    // The releases signal this plexer again; the request is gone.
+    _fDropping = true;
+    // Nobody would take the answer to what did not go out yet.
+    if (fDevTask && pucDev())
+        withdrawUnsentDev();
+    if (ptt)
         delete ptt->drop(0);
-        _fDropping = false;
-    }
+    _fDropping = false;
     deleteTask(&_pPc[iPort], pta);
+}
+
+void PortMux::keepNewestRequest(int iPort)
+{
+    if (_fDropping || iPort < 0 || iPort >= cPortTypes())
+        return;
+    Port& po = _pPo[iPort];
+    Channel* pcn = po.pcn();
+    if (!pcn || pcn->pux() != this || !pcn->peekDown())
+        return;
+    if (po.pta() && !isOwedByDev(po.pta()))
+        dropTask(iPort);
+    // Oldest first; each release may let in a request the client could not
+    // hand over before.
+    _fDropping = true;
+    while (cQueued(pcn) > 1)
+        pcn->releaseDown(0, pcn->getDown(0));
+    _fDropping = false;
+}
+
+bool PortMux::isOwedByDev(const Task* pta) const
+{
+    return waitsForDev(pta, false) && !hasUnsentDev();
+}
+
+bool PortMux::hasUnsentDev() const
+{
+    // A user channel's transport holds the message it sends next until the
+    // transfer.
+    const YekChanUser* pcu = dynamic_cast<const YekChanUser*>(pucDev());
+    return pucDev()->pollIn() != 0 || (pcu && pcu->pub());
+}
+
+void PortMux::withdrawUnsentDev()
+{
+    Channel* pcn = pucDev();
+    YekChanUser* pcu = dynamic_cast<YekChanUser*>(pcn);
+    if (pcu && pcu->pub()) {
+        YekMsgBuf* pmb = pcu->pub();
+        pcu->clrPub();
+        pcn->releaseUpBuf(0, pmb);
+    }
+    while (YekMsgBuf* pmb = pcn->getUpBuf())
+        pcn->releaseUpBuf(0, pmb);
 }
 
 }  // namespace KVdepYek100

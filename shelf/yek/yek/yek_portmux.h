@@ -72,9 +72,23 @@ public:
     Port* _pPo;
     Port _poDev;
 
+protected:
+    // For a port whose client sends one message a request, and its next only
+    // when done with the last (it gave up the last when it sends before the
+    // answer came): the newest request queued on port iPort replaces the
+    // older ones queued, and the one in progress unless the device owes that
+    // one an answer (it must then end at the answer, without another step).
+    void keepNewestRequest(int iPort);
+
 private:
-    // Takes the unfinished task of port iPort off the port and disposes of it.
+    // Takes the unfinished task of port iPort off the port and disposes of
+    // it; what it left unsent on the device channel is taken back.
     void dropTask(int iPort);
+    // The task waits for the answer to a request that went out to the device.
+    bool isOwedByDev(const Task* pta) const;
+    // Up messages of the device channel that its transport has not sent.
+    bool hasUnsentDev() const;
+    void withdrawUnsentDev();
     // The device channel carries a status that has failed: its answers will
     // never come.
     bool isDevFailed() const;

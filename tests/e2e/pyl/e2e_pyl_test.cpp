@@ -176,6 +176,196 @@ TEST_F(DigitalWorld, UnknownPortsAndChannels)
     EXPECT_TRUE(dps.isGood());
 }
 
+// The device channel of an initializer whose board did not open stays in
+// the pump beside a good board's, failed with nothing under way: the good
+// board opens and syncs as if it were alone.
+TEST_F(DigitalWorld, GoodBoardBesideAChannelThatNeverOpened)
+{
+    for (bool fNoneFirst : {true, false}) {
+        SCOPED_TRACE(fNoneFirst ? "the channel that never opened pumped first" : "pumped second");
+        PylLocalInitializer iniNone("\\\\.\\ZEDOZ_EVU_1");
+        ASSERT_EQ(text(iniNone), "stat=fail (can't open) 2");
+        PylLocalInitializer ini(szDev);
+        ASSERT_TRUE(ini.isGood()) << text(ini);
+        RunIo rio;
+        if (fNoneFirst)
+            rio.add(iniNone.puc());
+        rio.add(ini.puc());
+        rio.add(iniNone.puc());
+        DinoPlexSync dps(&rio);
+        ASSERT_EQ(ini.initDinoUser("a", &dps), 0);
+        BitHandle bh = dps.callOpen("a/O01");
+        EXPECT_EQ(bh, 0x00010001) << text(dps);
+        dps.setBit(bh);
+        board->setSioInputs(0x9F35);
+        EXPECT_EQ(dps.callSync(), 0) << text(dps);
+        EXPECT_EQ(board->sio()->outputs(), 0x0001u);
+        std::ostringstream os;
+        dps.print(os);
+        EXPECT_EQ(os.str(), "o=00010000 i=3500009f\n");
+    }
+}
+
+// Boards a and b (PYL-2817s on slots 0 and 1) in a world of their own, their
+// initializers, and the application's pump and client multiplexer over them.
+struct TwoDigitalBoards {
+    std::unique_ptr<KVdepSim100::EzUsbBoard> boardA = KVdepSim100::makePyl2817();
+    std::unique_ptr<KVdepSim100::EzUsbBoard> boardB = KVdepSim100::makePyl2817(1);
+    std::unique_ptr<kvworld::World> pw;
+    std::unique_ptr<PylLocalInitializer> piniA, piniB;
+    std::unique_ptr<RunIo> prio;
+    std::unique_ptr<DinoPlexSync> pdps;
+
+    TwoDigitalBoards()
+    {
+        wmImageLoad();
+        wmSetCardModule(&ykSio);
+        pw.reset(new kvworld::World);
+        pw->plug(*boardA);
+        pw->plug(*boardB);
+        EXPECT_EQ(pw->loadDriver(FxDriverEntry), STATUS_SUCCESS);
+        piniA.reset(new PylLocalInitializer(szDev));
+        piniB.reset(new PylLocalInitializer("\\\\.\\ZEDOZ_EVU_1"));
+        EXPECT_TRUE(piniA->isGood()) << text(*piniA);
+        EXPECT_TRUE(piniB->isGood()) << text(*piniB);
+    }
+    ~TwoDigitalBoards()
+    {
+        pdps.reset();
+        piniA.reset();
+        piniB.reset();
+        kvworld::Report r = pw->teardown();
+        EXPECT_TRUE(r.clean()) << r.text();
+        pw.reset();
+        wmSetCardModule(nullptr);
+    }
+    bool isReady() const { return piniA->isGood() && piniB->isGood(); }
+    // A new pump on the device channels of the boards named ("ab", "b", ""),
+    // and a new client multiplexer with the boards named as channels a and b.
+    DinoPlexSync& application(const std::string& sgPumped, const std::string& sgRegistered)
+    {
+        pdps.reset();
+        prio.reset(new RunIo);
+        for (char c : sgPumped)
+            prio->add(ini(c).puc());
+        pdps.reset(new DinoPlexSync(prio.get()));
+        for (char c : sgRegistered)
+            EXPECT_GE(ini(c).initDinoUser(std::string(1, c), pdps.get()), 0);
+        return *pdps;
+    }
+    PylLocalInitializer& ini(char c) { return c == 'a' ? *piniA : *piniB; }
+    // The application's pump carries the board's device channel from now on.
+    void pumpToo(char c) { prio->add(ini(c).puc()); }
+};
+
+// An exchange of board b is cut while its server is busy with a sync that
+// was cut before: once b is pumped again, the next exchange gets its own
+// answer. Two ways to get there: b's device channel joins the pump late, or
+// board a goes away beside b and the application goes on with b alone.
+TEST(EndToEndPyl, ExchangeAfterACutGetsItsOwnAnswer)
+{
+    enum Next { syncOwnInputs, openI09, openO01 };
+    struct Row {
+        const char* szWhat;
+        bool fRecovery;
+        Next next;
+    };
+    const Row mp[] = {
+        {"b joins the pump late, then a sync", false, syncOwnInputs},
+        {"b joins the pump late, then an open", false, openI09},
+        {"b alone after a went away, then an open", true, openO01},
+        {"b alone after a went away, then a sync", true, syncOwnInputs},
+    };
+    for (const Row& r : mp) {
+        SCOPED_TRACE(r.szWhat);
+        TwoDigitalBoards tb;
+        ASSERT_TRUE(tb.isReady());
+        tb.boardB->setSioInputs(0x1111);
+        if (!r.fRecovery) {
+            DinoPlexSync& dps = tb.application("", "b");
+            ASSERT_EQ(dps.callOpen("b/O01"), 0x00010001) << text(dps);
+            EXPECT_EQ(dps.callSync(), -1);
+            EXPECT_EQ(text(dps), "stat=fail (exchange not finished) 0");
+            // The open comes while b's server is still on that sync.
+            EXPECT_EQ(dps.callOpen("b/O01"), 0x00010001) << text(dps);
+            tb.pumpToo('b');
+        } else {
+            DinoPlexSync& dps = tb.application("ab", "ab");
+            ASSERT_EQ(dps.callOpen("b/O01"), 0x01010001) << text(dps);
+            // a's write goes out, then b's; a goes away before its answer.
+            tb.boardA->injectFault(Fault::unplug(KVdepSio100::eSioWrite));
+            EXPECT_EQ(dps.callSync(), -1);
+            EXPECT_EQ(dps.callOpen("b/I09"), 0);
+            tb.application("b", "b");
+        }
+        DinoPlexSync& dps = *tb.pdps;
+        tb.boardB->setSioInputs(0x9F35);
+        switch (r.next) {
+        case syncOwnInputs: {
+            EXPECT_EQ(dps.callSync(), 0) << text(dps);
+            std::ostringstream os;
+            dps.print(os);
+            EXPECT_EQ(os.str(), "o=00000000 i=3500009f\n");
+            break;
+        }
+        case openI09:
+            EXPECT_EQ(dps.callOpen("b/I09"), 0x00030080) << text(dps);
+            break;
+        case openO01:
+            EXPECT_EQ(dps.callOpen("b/O01"), 0x00010001) << text(dps);
+            break;
+        }
+    }
+}
+
+// Board a goes away in the middle of a sync beside board b; the syncs that
+// follow on that pump fail at once. When the application goes on with b
+// alone, b is written the outputs of the sync that succeeds, and none of the
+// syncs it saw fail: neither the one cut (when its write had not gone out)
+// nor those that followed it.
+TEST(EndToEndPyl, OutputsOfFailedSyncsAreNotWrittenLater)
+{
+    struct Row {
+        const char* szWhat;
+        Fault fault;  // of board a, pumped first
+        std::vector<uint32_t> vuWrittenWhenCut;
+    };
+    const Row mp[] = {
+        {"a goes away after b's write went out", Fault::unplug(KVdepSio100::eSioWrite), {0x0001}},
+        {"a goes away before b's write went out", Fault::unplug(KVdepSio100::eSioWrite, 0, false), {}},
+    };
+    for (const Row& r : mp) {
+        SCOPED_TRACE(r.szWhat);
+        TwoDigitalBoards tb;
+        ASSERT_TRUE(tb.isReady());
+        DinoPlexSync& dps = tb.application("ab", "ab");
+        BitHandle mpbh[5];
+        for (int i = 0; i < 5; ++i)
+            mpbh[i] = dps.callOpen("b/" + std::string(mpszOut[i]));
+        tb.boardA->injectFault(r.fault);
+        for (int i = 0; i < 4; ++i) {
+            for (BitHandle bh : mpbh)
+                dps.setBit(bh, bh == mpbh[i]);
+            EXPECT_EQ(dps.callSync(), -1) << mpszOut[i];
+        }
+        auto writes = [&] {
+            std::vector<uint32_t> v;
+            for (const KVdepSim100::PortAccess& pa : tb.boardB->sio()->writes())
+                v.push_back(pa._uVal);
+            return v;
+        };
+        EXPECT_EQ(writes(), r.vuWrittenWhenCut);
+
+        DinoPlexSync& dpsB = tb.application("b", "b");
+        dpsB.setBit(KVdepDino100::bitHandle(0, 1, 0x10));  // O05, b being channel 0 now
+        ASSERT_EQ(dpsB.callSync(), 0) << text(dpsB);
+        std::vector<uint32_t> vuWant = r.vuWrittenWhenCut;
+        vuWant.push_back(0x0010);
+        EXPECT_EQ(writes(), vuWant);
+        EXPECT_EQ(tb.boardB->sio()->outputs(), 0x0010u);
+    }
+}
+
 TEST(EndToEndPyl, CounterBoardIsNotSupported)
 {
     auto board = KVdepSim100::makeHix5316();
@@ -279,14 +469,30 @@ TEST(EndToEndPyl, BoardThatGoesAwayMidExchange)
 }
 
 // Two boards on one pump; the second goes away in the middle of a sync while
-// the first's exchange is under way (its read waiting to be sent, or its
-// write sent and not yet answered). The application goes on with the first
-// board alone: its syncs give the inputs of their own time and write their
-// own outputs, and no answer of the sync that was cut takes the place of one.
+// the first's exchange is under way (its read waiting to be sent, its write
+// sent and not yet answered, or its read sent and not yet answered). The
+// application goes on with the first board alone: its syncs give the inputs
+// of their own time and write their own outputs, and no answer of the sync
+// that was cut takes the place of one.
 TEST(EndToEndPyl, BoardThatGoesAwayLeavesNoAnswerOnTheOther)
 {
-    for (bool fFailingFirst : {false, true}) {
-        SCOPED_TRACE(fFailingFirst ? "failing board pumped first" : "failing board pumped second");
+    struct Row {
+        const char* szWhat;
+        bool fFailingFirst;
+        int eTypeUnplug;  // the failing board's request that it goes away at
+        size_t cReadsA;   // of the first board
+    };
+    // One read for each sync that returned, and the cut sync's when it went
+    // out before the cut; one asked for and not sent yet when the pump failed
+    // never goes out.
+    const Row mp[] = {
+        {"failing board pumped second, at its write", false, KVdepSio100::eSioWrite, 4},
+        {"failing board pumped first, at its write", true, KVdepSio100::eSioWrite, 4},
+        {"failing board pumped first, at its read", true, KVdepSio100::eSioRead, 5},
+    };
+    for (const Row& row : mp) {
+        SCOPED_TRACE(row.szWhat);
+        const bool fFailingFirst = row.fFailingFirst;
         auto boardA = KVdepSim100::makePyl2817();
         auto boardB = KVdepSim100::makePyl2817();
         wmImageLoad();
@@ -315,7 +521,7 @@ TEST(EndToEndPyl, BoardThatGoesAwayLeavesNoAnswerOnTheOther)
                     boardA->setSioInputs(0x1111);
                     ASSERT_EQ(dps.callSync(), 0) << text(dps);
                     EXPECT_EQ(boardA->sio()->outputs(), 0x10u);
-                    boardB->injectFault(Fault::unplug(KVdepSio100::eSioWrite));
+                    boardB->injectFault(Fault::unplug(row.eTypeUnplug));
                     boardA->setSioInputs(0x2222);
                     dps.clrBit(bh);
                     EXPECT_EQ(dps.callSync(), -1);
@@ -342,10 +548,7 @@ TEST(EndToEndPyl, BoardThatGoesAwayLeavesNoAnswerOnTheOther)
                     EXPECT_EQ(os.str(), szWant);
                     EXPECT_EQ(boardA->sio()->outputs(), k % 2 == 0 ? 0x10u : 0u);
                 }
-                // One read for each sync that returned; the cut sync's server
-                // read the board only when its read had been asked for before
-                // the cut (the failing board pumped second).
-                EXPECT_EQ(boardA->sio()->reads().size(), fFailingFirst ? 4u : 5u);
+                EXPECT_EQ(boardA->sio()->reads().size(), row.cReadsA);
             }
             kvworld::Report rep = w.teardown();
             EXPECT_TRUE(rep.clean()) << rep.text();

@@ -193,6 +193,30 @@ TEST_F(BitClientTest, RefusedSyncLeavesTheInputsAndFails)
     EXPECT_EQ(image(dps.pbi(0)->_mpucIn), std::string("\x01\x02\x03\x04", 4));
 }
 
+// Answers of exchanges given up before may wait on the channel when the next
+// exchange starts, however many: it takes its own answer, not one of them.
+TEST_F(BitClientTest, AnswersWaitingBeforeAnExchangeAreNotTakenForItsOwn)
+{
+    auto sendUnasked = [&](const auto& msg, const std::string& sgData) {
+        KVdepYek100::YekChannel* pcn = server._pair.pucA();
+        KVdepYek100::Pmu pmu = pcn->allocUp(KVdepYek100::SZ_DATA_MAX);
+        Answer a;
+        a.ucb = msg;
+        a.sgData = sgData;
+        fill(YekChannel::pmbOf(pmu), a);
+        pcn->putUp(0, pmu, true);
+    };
+    for (int i = 0; i < 2; ++i)
+        sendUnasked(DinoResp(), std::string(4, static_cast<char>(0x11 * (i + 1))));
+    EXPECT_EQ(dps.callSync(), 0);
+    EXPECT_EQ(image(dps.pbi(0)->_mpucIn), server.sgInputs);
+
+    for (int i = 0; i < 2; ++i)
+        sendUnasked(DinoOpenResp().iByte(3).fBit(0x80 >> i), "");
+    EXPECT_EQ(dps.callOpen("board/O07"), 0x00020001);
+    EXPECT_EQ(server.vrq.size(), 2u);
+}
+
 TEST(DinoPlex, PrintOfTheImages)
 {
     InprocDinoServer a, b;

@@ -73,7 +73,8 @@ TEST(Libmoru, DecodesFifoLines)
 }
 
 // What a program built against the library resolves: the constructors of
-// the decoder by their symbols; the edge table they read is not among them.
+// the decoder by their symbols; the edge table they read and the line trace
+// they write are not among them.
 TEST(Libmoru, ExportsTheDecoderConstructorsAndNotTheirTable)
 {
     void* pv = dlopen(KV_LIBMORU_FILE, RTLD_NOW | RTLD_NOLOAD);
@@ -83,9 +84,10 @@ TEST(Libmoru, ExportsTheDecoderConstructorsAndNotTheirTable)
         bool fExported;
     };
     const Row mp[] = {
-        {"_ZN12KVdepMoru1006FractsC1Eiiii", true},        // Fracts(int, int, int, int)
-        {"_ZN12KVdepMoru1008ScanLineC1EPKciiPSo", true},  // ScanLine(const char*, int, int, std::ostream*)
-        {"_ZN12KVdepMoru1009aelRisingE", false},          // the edge table
+        {"_ZN12KVdepMoru1006FractsC1Eiiii", true},                  // Fracts(int, int, int, int)
+        {"_ZN12KVdepMoru1008ScanLineC1EPKciiPSo", true},            // ScanLine(const char*, int, int, std::ostream*)
+        {"_ZN12KVdepMoru1009aelRisingE", false},                    // the edge table
+        {"_ZN12KVdepMoru1009traceLineERSoRKNS_8ScanLineE", false},  // the line trace
     };
     for (const Row& r : mp)
         EXPECT_EQ(dlsym(pv, r.szSymbol) != nullptr, r.fExported) << r.szSymbol;

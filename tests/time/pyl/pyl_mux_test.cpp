@@ -173,6 +173,71 @@ TEST_F(PylMuxTest, BoardAnswerOfAnotherTypeIsAnsweredAsAFailedSync)
     EXPECT_EQ(inputs(), std::string("\x34\x00\x00\x12", 4));
 }
 
+// The server end of a pair whose up buffers the test keeps, as a client
+// that holds every answer they carried would: the server's answer waits.
+class ServerEndKeepingUpBuffers : public KVdepYek100::YekChanLocal {
+public:
+    ServerEndKeepingUpBuffers() : YekChanLocal(&theDino_dino_Proto) {}
+    ~ServerEndKeepingUpBuffers() override { pcnYkuPool()->import(&_cnKept); }
+
+    void keepUpBuffers() { _cnKept.import(pcnYkuPool()); }
+    void giveBackUpBuffers()
+    {
+        while (Link* pl = _cnKept.head()) {
+            pcnYkuUser()->import(pl);
+            releaseUpBuf(0, pmbOf(pl));
+        }
+    }
+
+    ChainRaw _cnKept;
+};
+
+// An exchange whose answer waits for an up buffer is given up, and a sync
+// comes; the buffers come back while that sync is at the board. The exchange
+// given up gets no answer, and the sync gets its own.
+TEST(PylMuxSupersede, ExchangeGivenUpWhileItsAnswerWaitsForABuffer)
+{
+    for (bool fOpen : {false, true}) {
+        SCOPED_TRACE(fOpen ? "an open given up" : "a sync given up");
+        SioInprocBoard board;
+        vaq_test::InprocRig rig{board, &KVdepSio100::theSio_sio_Proto};
+        PylMux mux{rig.puc()};
+        ServerEndKeepingUpBuffers a;
+        KVdepYek100::YekChanLocal b(&theDino_dino_Proto);
+        a.initPeer(&b);
+        b.initPeer(&a);
+        ASSERT_EQ(mux.openChannel("dinoUser", &a), 0);
+        RunIo rio;
+        DinoPlexSync dps{&rio};
+        ASSERT_EQ(dps.init("board", &b), 0);
+
+        a.keepUpBuffers();
+        board.setInputs(0x1111);
+        if (fOpen) {
+            EXPECT_EQ(dps.callOpen("board/O07"), 0);
+        } else {
+            EXPECT_EQ(dps.callSync(), -1);
+        }
+        EXPECT_EQ(text(dps), "stat=fail (exchange not finished) 0");
+        EXPECT_EQ(board.writes().size(), fOpen ? 0u : 1u);
+
+        board.setHook([&](const vaq_test::BoardRequest& rq) -> std::optional<std::vector<vaq_test::BoardReply>> {
+            if (rq.eType == KVdepSio100::eSioWrite)
+                a.giveBackUpBuffers();
+            return std::nullopt;
+        });
+        board.setInputs(0x2222);
+        EXPECT_EQ(dps.callSync(), 0) << text(dps);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(dps.pbi(0)->_mpucIn), 4),
+                  std::string("\x22\x00\x00\x22", 4));
+        std::ostringstream os;
+        b.printQueues(os);
+        EXPECT_EQ(os.str(), "dq=0 dd=0 du=0 dp=4  uq=0 ud=0 uu=0 up=4") << "no answer left waiting";
+        board.setHook(nullptr);
+        mux.closeChannel(0);
+    }
+}
+
 TEST(PylMuxDeath, BrokenInvariants)
 {
     SioInprocBoard board;

@@ -74,6 +74,20 @@ public:
         releaseUpBuf(0, p);
         return id;
     }
+    // The transport takes every free up buffer and keeps it until given back.
+    void keepUpBuffers()
+    {
+        while (Pmu pmu = allocUp(0)) {
+            putUp(0, pmu, false);
+            _vpmbKept.push_back(getUpBuf());
+        }
+    }
+    void giveBackUpBuffer()
+    {
+        releaseUpBuf(0, _vpmbKept.back());
+        _vpmbKept.pop_back();
+    }
+    std::vector<YekMsgBuf*> _vpmbKept;
 };
 
 const PortMux::PortClass mpPcTest[3] = {{"alpha", &testProto()}, {"beta", &testProto()}, {nullptr, nullptr}};
@@ -253,6 +267,24 @@ TEST_F(PortMuxTest, DeviceAnswersReachTheTaskOfTheRequest)
     EXPECT_EQ(mux._poDev.pta(), nullptr);
 }
 
+// A request that waits for an up buffer of the device has asked the device
+// nothing yet: the device owes it an answer only once it has sent.
+TEST_F(PortMuxTest, AwaitingTheDeviceOnlyOnceTheRequestIsSent)
+{
+    dev.keepUpBuffers();
+    send(4);
+    ASSERT_EQ(mux._poDev.pta(), mux.mpPo[0].pta());
+    EXPECT_FALSE(mux.isAwaitingDev());
+    dev.giveBackUpBuffer();
+    EXPECT_TRUE(mux.isAwaitingDev());
+    while (!dev._vpmbKept.empty())
+        dev.giveBackUpBuffer();
+    EXPECT_EQ(dev.takeRequest(), 5u);
+    dev.deliver(55);
+    EXPECT_EQ(client._vid, std::vector<uint32_t>{55});
+    EXPECT_FALSE(mux.isAwaitingDev()) << "no request in progress";
+}
+
 TEST_F(PortMuxTest, DeviceMessageWithoutARequestIsLeftAlone)
 {
     dev.deliver(1);
@@ -317,6 +349,76 @@ TEST_F(PortMuxTest, CloseDropsARequestInProgress)
     dev.finiQueues();
     ASSERT_TRUE(lc.init(&mux, "beta", &testProto()).isGood());
     lc.pucClient()->initPlex(&client, 0, 0);
+}
+
+TEST_F(PortMuxTest, CloseTakesBackWhatTheRequestHasNotSentYet)
+{
+    send(4);
+    EXPECT_EQ(dev.pollIn(), 1);
+    lc.fini();
+    EXPECT_EQ(dev.pollIn(), 0) << "nobody would take its answer: the device request does not go out";
+    ASSERT_TRUE(lc.init(&mux, "beta", &testProto()).isGood());
+    lc.pucClient()->initPlex(&client, 0, 0);
+}
+
+// A multiplexer whose clients send one message a request, and the next only
+// when done with the last: a request replaces those it comes after.
+class NewestMux : public TestMux {
+public:
+    using TestMux::TestMux;
+    void sigDown(int iCtx, Channel* puc, int hChan) override
+    {
+        if (puc != pucDev())
+            keepNewestRequest(hChan);
+        PortMux::sigDown(iCtx, puc, hChan);
+    }
+};
+
+TEST(PortMuxNewest, RequestReplacesThoseItComesAfter)
+{
+    struct Row {
+        const char* szWhat;
+        bool fKeepDevBuffers;       // the first request waits for a device buffer
+        bool fFirstSent;            // the device took the first request's message
+        std::vector<uint32_t> vid;  // what the client gets
+        int cCreate;                // tasks made: 6 starts when 4 gives way
+    };
+    const Row mp[] = {
+        {"the device owes the first an answer", false, true, {55}, 2},
+        {"the first's device request not sent yet", false, false, {}, 3},
+        {"the first waits for a device buffer", true, false, {}, 3},
+    };
+    for (const Row& r : mp) {
+        SCOPED_TRACE(r.szWhat);
+        StatusChannel dev;
+        NewestMux mux(&dev);
+        LocalChannelPair lc;
+        ClientPlex client;
+        ASSERT_TRUE(lc.init(&mux, "alpha", &testProto()).isGood());
+        lc.pucClient()->initPlex(&client, 0, 0);
+        if (r.fKeepDevBuffers)
+            dev.keepUpBuffers();
+        ClientPlex::send(lc.pucClient(), 4);
+        if (r.fFirstSent) {
+            EXPECT_EQ(dev.takeRequest(), 5u);
+        }
+        ClientPlex::send(lc.pucClient(), 6);
+        ClientPlex::send(lc.pucClient(), 8);
+        while (!dev._vpmbKept.empty())
+            dev.giveBackUpBuffer();
+        if (r.fFirstSent)
+            dev.deliver(55);
+        EXPECT_EQ(client._vid, r.vid);
+        EXPECT_EQ(mux._idFirst, 8u) << "the request served last";
+        EXPECT_EQ(mux.cCreate, r.cCreate);
+        EXPECT_EQ(dev.takeRequest(), 9u);
+        EXPECT_EQ(dev.takeRequest(), 0u) << "nothing more went to the device";
+        dev.deliver(99);
+        EXPECT_EQ(client._vid.back(), 99u);
+        lc.pucClient()->finiPlex();
+        lc.fini();
+        EXPECT_EQ(cBuffers(dev), "4+4");
+    }
 }
 
 TEST(PortMuxDeath, AssertionTexts)
