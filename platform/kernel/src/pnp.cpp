@@ -255,7 +255,7 @@ namespace kstub::detail {
 DevNode* takeRemovalAtLastClose(PDEVICE_OBJECT bottom)
 {
     DevNode* pn = nodeOf(bottom);
-    return pn && pn->fRemoveOnLastClose && openFilesOnStack(bottom) == 0 && takeRemoval(pn, true) ? pn : nullptr;
+    return pn && openFilesOnStack(bottom) == 0 && takeRemoval(pn, true) ? pn : nullptr;
 }
 
 void sendRemovalTaken(DevNode* pn) { sendRemoval(cur(), pn); }
