@@ -17,6 +17,7 @@ alignas(Wm) unsigned char g_mpWm[sizeof(Wm)];
 Wm* g_pwm = nullptr;
 const YekMod* g_pumChosen = nullptr;
 FexAssertHook g_pfAssertBefore = nullptr;
+WmPointHook g_pfnPoint = nullptr;
 
 NTSTATUS wmAddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject)
 {
@@ -71,7 +72,21 @@ void wmImageLoad()
     RtlZeroMemory(g_mpWm, sizeof g_mpWm);
     g_pwm = nullptr;
     g_pumChosen = nullptr;
+    g_pfnPoint = nullptr;
     wmClearCardSlots();
+}
+
+WmPointHook wmSetPointHook(WmPointHook pfn)
+{
+    WmPointHook pfnBefore = g_pfnPoint;
+    g_pfnPoint = pfn;
+    return pfnBefore;
+}
+
+void wmPoint(WmPoint ePoint)
+{
+    if (g_pfnPoint)
+        g_pfnPoint(ePoint);
 }
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath)

@@ -4,14 +4,14 @@
 
 namespace drvtest {
 
-AsyncIoctl::AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb)
+AsyncIoctl::AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb, std::function<void()> release)
     : _h(h),
       _t(
           [this, uCode, pvBlock, cb] {
               _st = kstub::io::ioctl(_h, uCode, pvBlock, cb, pvBlock, cb);
               _fDone = true;
           },
-          [this] { cancelUntilDone(); })
+          release ? std::move(release) : [this] { cancelUntilDone(); })
 {
 }
 

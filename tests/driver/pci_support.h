@@ -25,10 +25,11 @@ namespace drvtest {
 
 // A device control request on a thread of its own, for requests that wait.
 // One still waiting when the scope is left (a test that failed and returned)
-// is cancelled until it comes back, so that the thread ends.
+// is cancelled until it comes back, so that the thread ends, or ended by
+// release when one is given (a USB board's request, which no cancel ends).
 class AsyncIoctl {
 public:
-    AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb = cbYekIoc);
+    AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb = cbYekIoc, std::function<void()> release = {});
     AsyncIoctl(const AsyncIoctl&) = delete;
     AsyncIoctl& operator=(const AsyncIoctl&) = delete;
 
