@@ -32,20 +32,6 @@ void AsyncIoctl::cancelUntilDone()
     });
 }
 
-void Background::run(std::function<void(const std::atomic<bool>&)> f)
-{
-    _mpt.emplace_back([this, f] { f(_fStop); });
-}
-
-void Background::stop()
-{
-    _fStop = true;
-    for (std::thread& t : _mpt)
-        if (t.joinable())
-            t.join();
-    _mpt.clear();
-}
-
 PciTest::PciTest()
 {
     wmImageLoad();
