@@ -70,8 +70,7 @@ enum WmPoint {
 };
 typedef void (*WmPointHook)(WmPoint ePoint);
 // Sets the hook called at every point (null: none, as at image load) and
-// returns the one before; set it while no thread passes a point. For tests
-// that link the driver code directly.
+// returns the one before. For tests that link the driver code directly.
 WmPointHook wmSetPointHook(WmPointHook pfn);
 // Calls the hook, if one is set.
 void wmPoint(WmPoint ePoint);

@@ -98,7 +98,8 @@ NTSTATUS ioctlInOut(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb)
 
 namespace {
 std::atomic<PointHold*> g_pHold{nullptr};
-}
+std::atomic<int> g_cInHook{0};  // threads inside atPoint
+}  // namespace
 
 PointHold::PointHold(WmPoint ePoint) : _ePoint(ePoint)
 {
@@ -111,6 +112,7 @@ PointHold::~PointHold()
     release();
     wmSetPointHook(nullptr);
     g_pHold = nullptr;
+    kvtest::eventually([] { return g_cInHook == 0; });
 }
 
 bool PointHold::waitHeld() const
@@ -120,11 +122,13 @@ bool PointHold::waitHeld() const
 
 void PointHold::atPoint(WmPoint ePoint)
 {
+    ++g_cInHook;
     PointHold* ph = g_pHold.load();
-    if (!ph || ePoint != ph->_ePoint || !ph->_fArmed.exchange(false))
-        return;
-    ph->_fHeld = true;
-    kvtest::eventually([ph] { return ph->_fRelease.load(); });
+    if (ph && ePoint == ph->_ePoint && ph->_fArmed.exchange(false)) {
+        ph->_fHeld = true;
+        kvtest::eventually([ph] { return ph->_fRelease.load(); });
+    }
+    --g_cInHook;
 }
 
 void expectCleanTeardown(kvworld::World& world)

@@ -71,7 +71,8 @@ NTSTATUS ioctlInOut(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb);
 class PointHold {
 public:
     explicit PointHold(WmPoint ePoint);
-    ~PointHold();  // releases, and removes the hook
+    // Releases, removes the hook and waits (bounded) until no thread is in it.
+    ~PointHold();
     PointHold(const PointHold&) = delete;
     PointHold& operator=(const PointHold&) = delete;
 
