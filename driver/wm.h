@@ -61,6 +61,20 @@ const YekMod* wmSetCardModule(const YekMod* pum);
 // image afresh would. For tests that link the driver code directly.
 void wmImageLoad();
 
+// Named points of the driver where a test that links the driver code
+// directly holds the thread that passes them.
+enum WmPoint {
+    eWmPointIoctlEnd,         // a request the dispatch ends itself: its channel left, the request not yet detached
+    eWmPointUsbIdleDownload,  // a USB start holds the open/close lock, its idle download not yet begun
+    eWmPointUsbRequest,       // a USB channel's request found the board there, nothing sent yet
+};
+typedef void (*WmPointHook)(WmPoint ePoint);
+// Sets the hook called at every point (null: none, as at image load) and
+// returns the one before. For tests that link the driver code directly.
+WmPointHook wmSetPointHook(WmPointHook pfn);
+// Calls the hook, if one is set.
+void wmPoint(WmPoint ePoint);
+
 // Stops the system: KeBugCheckEx with uWmBugCheck, the first 12 characters
 // of the source name packed four to a parameter, and the line. It is the
 // assertion hook of the driver's builds of the base library and message core.

@@ -17,6 +17,7 @@ alignas(Wm) unsigned char g_mpWm[sizeof(Wm)];
 Wm* g_pwm = nullptr;
 const YekMod* g_pumChosen = nullptr;
 FexAssertHook g_pfAssertBefore = nullptr;
+PVOID volatile g_pvPoint = nullptr;  // the WmPointHook; driver threads read it beside the test's changes
 
 NTSTATUS wmAddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject)
 {
@@ -71,7 +72,19 @@ void wmImageLoad()
     RtlZeroMemory(g_mpWm, sizeof g_mpWm);
     g_pwm = nullptr;
     g_pumChosen = nullptr;
+    wmSetPointHook(nullptr);
     wmClearCardSlots();
+}
+
+WmPointHook wmSetPointHook(WmPointHook pfn)
+{
+    return reinterpret_cast<WmPointHook>(InterlockedExchangePointer(&g_pvPoint, reinterpret_cast<PVOID>(pfn)));
+}
+
+void wmPoint(WmPoint ePoint)
+{
+    if (auto pfn = reinterpret_cast<WmPointHook>(ReadPointerAcquire(&g_pvPoint)))
+        pfn(ePoint);
 }
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath)

@@ -146,12 +146,7 @@ void Chan::open()
 
 UCHAR Chan::toggleRead()
 {
-    for (;;) {
-        LONG f = _fRead.get();
-        LONG fNew = f ? 0 : 1;
-        if (_fRead.compareExchange(fNew, f) == f)
-            return static_cast<UCHAR>(fNew);
-    }
+    return static_cast<UCHAR>(_fRead.exclusiveOr(1) ^ 1);
 }
 
 void Chan::close()

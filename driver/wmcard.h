@@ -13,17 +13,17 @@
 #include "yek.h"
 #include "yek_devif.h"
 
-// A 32-bit word that threads share: read and written only with interlocked
-// operations.
+// A 32-bit word that threads share: read with an acquiring load, written
+// only with interlocked operations.
 class SharedWord {
 public:
     explicit SharedWord(LONG v = 0) : _v(v) {}
-    LONG get() const { return InterlockedCompareExchange(const_cast<LONG volatile*>(&_v), 0, 0); }
+    LONG get() const { return ReadAcquire(&_v); }
     void set(LONG v) { InterlockedExchange(&_v, v); }
     LONG increment() { return InterlockedIncrement(&_v); }
     LONG decrement() { return InterlockedDecrement(&_v); }
-    // The old value; the word becomes v when it was vIf.
-    LONG compareExchange(LONG v, LONG vIf) { return InterlockedCompareExchange(&_v, v, vIf); }
+    // The old value; the word becomes its exclusive or with v.
+    LONG exclusiveOr(LONG v) { return InterlockedXor(&_v, v); }
 
 private:
     LONG volatile _v;
@@ -173,13 +173,9 @@ public:
     void setDataLimit(WmRecord iRec, size_t n);
 
     NTSTATUS status() const { return _iStat; }
-    // An interlocked read: the interrupt side logs the request of a channel
+    // An acquiring read: the interrupt side logs the request of a channel
     // whose request another thread may be detaching.
-    PIRP pIrp() const
-    {
-        auto* pp = const_cast<PVOID volatile*>(&_pIrp);
-        return static_cast<PIRP>(InterlockedCompareExchangePointer(pp, nullptr, nullptr));
-    }
+    PIRP pIrp() const { return static_cast<PIRP>(ReadPointerAcquire(&_pIrp)); }
     Card* pca() const { return _pca; }
     ULONG iDriver() const { return _iDriver; }
     ULONG iChan() const { return _iChan; }

@@ -50,8 +50,19 @@ void leaveChan(Chan* pcn)
 NTSTATUS endIoctl(Chan* pcn, PIRP Irp, NTSTATUS st, int iLine)
 {
     leaveChan(pcn);
+    wmPoint(eWmPointIoctlEnd);
     pcn->detachIrp(szSrc, iLine);
     return completeIrp(Irp, st, 0);
+}
+
+// The end of a request whose buffer could not be mapped: logged, the
+// channel left, the request detached (everything unmapped, the caller's line
+// recorded) and completed with STATUS_INSUFFICIENT_RESOURCES.
+NTSTATUS mapFailed(Chan* pcn, PIRP Irp, WmMdl* pmdl, const char* szWhat, int iLine)
+{
+    pcn->pca()->log(fWmErr, "can't map %s (%s, %d)", szWhat, pmdl->szErr() ? pmdl->szErr() : "-nil-",
+                    static_cast<int>(pmdl->iErr()));
+    return endIoctl(pcn, Irp, STATUS_INSUFFICIENT_RESOURCES, iLine);
 }
 
 ULONG low32(const void* pv)
@@ -138,13 +149,6 @@ NTSTATUS kwmRead(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     return completeIrp(Irp, STATUS_SUCCESS, cchDriver + cchBoard);
 }
 
-NTSTATUS mapFailed(Chan* pcn, PIRP Irp, WmMdl* pmdl, const char* szWhat)
-{
-    pcn->pca()->log(fWmErr, "can't map %s (%s, %d)", szWhat, pmdl->szErr() ? pmdl->szErr() : "-nil-",
-                    static_cast<int>(pmdl->iErr()));
-    return endIoctl(pcn, Irp, STATUS_INSUFFICIENT_RESOURCES, __LINE__);
-}
-
 NTSTATUS kwmIoctl(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     Card* pca = cardOf(DeviceObject);
@@ -170,14 +174,14 @@ NTSTATUS kwmIoctl(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     pcn->busy().enter();
     KPROCESSOR_MODE mode = Irp->RequestorMode;
     if (!pcn->mdlIoc().map(pvIn, cbIn, mode, IoModifyAccess).require(cbIn))
-        return mapFailed(pcn, Irp, &pcn->mdlIoc(), "ioctl argument");
+        return mapFailed(pcn, Irp, &pcn->mdlIoc(), "ioctl argument", __LINE__);
     pcn->prepare(cbIn);
     YekIoc* pioc = pcn->ioc();
     if (uCode == IOCTL_YEK_PROCHK) {
         pca->log(fWmIoc, "protocol check");
         WmMdl& mdd = pcn->mdl(iRecDd);
         if (!mdd.mapRecord(&pioc->_dd, mode, IoReadAccess))
-            return mapFailed(pcn, Irp, &mdd, "data down");
+            return mapFailed(pcn, Irp, &mdd, "data down", __LINE__);
         pca->log(fWmIoc, "csa:%d", static_cast<int>(mdd.cb()));
         char mpch[cbYekProchkMax];
         size_t c = 0;
@@ -195,18 +199,18 @@ NTSTATUS kwmIoctl(PDEVICE_OBJECT DeviceObject, PIRP Irp)
         pca->log(fWmIoc, "down");
         WmMdl& mcd = pcn->mdl(iRecCd);
         if (!mcd.mapRecord(&pioc->_cd, mode, IoReadAccess).copyControl(&pcn->controlDown()))
-            return mapFailed(pcn, Irp, &mcd, "control down");
+            return mapFailed(pcn, Irp, &mcd, "control down", __LINE__);
         WmMdl& mdd = pcn->mdl(iRecDd);
         if (!mdd.mapRecord(&pioc->_dd, mode, IoReadAccess))
-            return mapFailed(pcn, Irp, &mdd, "data down");
+            return mapFailed(pcn, Irp, &mdd, "data down", __LINE__);
     }
     if (pcn->setUp(uCode == IOCTL_YEK_GET || uCode == IOCTL_YEK_XCH)) {
         WmMdl& mcu = pcn->mdl(iRecCu);
         if (!mcu.mapRecord(&pioc->_cu, mode, IoModifyAccess).require(cbYekControlUp))
-            return mapFailed(pcn, Irp, &mcu, "control up");
+            return mapFailed(pcn, Irp, &mcu, "control up", __LINE__);
         WmMdl& mdu = pcn->mdl(iRecDu);
         if (!mdu.mapRecord(&pioc->_du, mode, IoModifyAccess))
-            return mapFailed(pcn, Irp, &mdu, "data up");
+            return mapFailed(pcn, Irp, &mdu, "data up", __LINE__);
     }
     leaveChan(pcn);
     WM_ASSERT(pcn->pIrp(), "pIrp", szSrc);

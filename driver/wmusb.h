@@ -23,6 +23,11 @@ public:
     // Control down, data down, data up, control up; the first failure ends
     // the request. Always finishes at once.
     int start() override;
+    // A start of the board (a restart) gave it new pipes and the idle
+    // firmware: the channel open before it is left behind, and its requests
+    // fail (STATUS_DEVICE_NOT_CONNECTED) until it is closed.
+    void leaveBehind() { _fLeftBehind.set(1); }
+    bool isLeftBehind() const { return _fLeftBehind.get() != 0; }
     NTSTATUS putDownCtrl();
     NTSTATUS putDownData();
     NTSTATUS getUpData();
@@ -34,6 +39,7 @@ public:
     char _mpchCtrl[cbYekControlUp];  // the wire form of one control
     USBD_PIPE_HANDLE _hPipeDown;
     USBD_PIPE_HANDLE _hPipeUp;
+    SharedWord _fLeftBehind;  // set by a start while the channel is open
 
 private:
     CardUsb* pcu() const;
@@ -58,12 +64,21 @@ public:
     int print(char* pch, long cch) override;
     NTSTATUS pnpStartDevice(PDEVICE_OBJECT pdo, PIRP pIrp) override;
     NTSTATUS pnpStopDevice(PDEVICE_OBJECT pdo, PIRP pIrp) override;
+    // Nothing more is sent, and the transfers waiting on the pipes end: the
+    // bus fails them when it lost the device, but after a restart that
+    // failed the board is still attached.
+    void pnpSurpriseRemoval() override;
 
     NTSTATUS downloadFirmware(const ezusb_hex_record* phr, const char* szName);
     NTSTATUS ezusbWriteMem(USHORT addr, const void* pv, USHORT c, UCHAR uRequest);
     NTSTATUS ezusbHoldCpu(UCHAR u);
-    // Submits the request block to the lower device and waits for it.
-    NTSTATUS sendUrb(PURB purb);
+    // Submits the request block to the lower device and waits for it. A
+    // transfer gives its pipe: one that waits while the board is being
+    // removed may have come after the removal aborted the pipes, and aborts
+    // its pipe itself.
+    NTSTATUS sendUrb(PURB purb, USBD_PIPE_HANDLE hPipe = nullptr);
+    // Ends the transfers waiting on the pipe.
+    NTSTATUS abortPipe(USBD_PIPE_HANDLE h);
 
     const YekAdaptUsb* padUsb() const { return reinterpret_cast<const YekAdaptUsb*>(pad()); }
 
@@ -76,4 +91,6 @@ public:
 private:
     NTSTATUS startConfigured(PUSB_CONFIGURATION_DESCRIPTOR pcd, ULONG cbTotal);
     Chan* openLocked(ChanIter* pit);
+    // The channels open that no start left behind (under the open/close lock).
+    ULONG liveChannels() const;
 };

@@ -14,6 +14,12 @@ const int iPipeFirstUp = 4;
 const UCHAR cEndpoints = 6;
 const UCHAR cbEzusbMaxRecord = 16;
 
+// The open mask's bit of a channel.
+ULONG chanBit(int iChan)
+{
+    return ChanIter(0, static_cast<ULONG>(iChan)).bit();
+}
+
 }  // namespace
 
 CardUsb::CardUsb(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
@@ -27,7 +33,7 @@ CardUsb::~CardUsb()
     // The channel objects go last to first with the array.
 }
 
-NTSTATUS CardUsb::sendUrb(PURB purb)
+NTSTATUS CardUsb::sendUrb(PURB purb, USBD_PIPE_HANDLE hPipe)
 {
     WM_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL, "KeGetCurrentIrql() == PASSIVE_LEVEL", szSrc);
     KEVENT ev;
@@ -42,10 +48,35 @@ NTSTATUS CardUsb::sendUrb(PURB purb)
     IoGetNextIrpStackLocation(pIrp)->Parameters.Others.Argument1 = purb;
     NTSTATUS st = IoCallDriver(lower(), pIrp);
     if (st == STATUS_PENDING) {
+        if (hPipe && isRemoved())
+            abortPipe(hPipe);
         KeWaitForSingleObject(&ev, Executive, KernelMode, FALSE, nullptr);
         st = iosb.Status;
     }
     return st;
+}
+
+NTSTATUS CardUsb::abortPipe(USBD_PIPE_HANDLE h)
+{
+    URB urb;
+    RtlZeroMemory(&urb, sizeof(struct _URB_PIPE_REQUEST));
+    urb.UrbHeader.Length = sizeof(struct _URB_PIPE_REQUEST);
+    urb.UrbHeader.Function = URB_FUNCTION_ABORT_PIPE;
+    urb.UrbPipeRequest.PipeHandle = h;
+    NTSTATUS st = sendUrb(&urb);
+    if (!NT_SUCCESS(st))
+        log(fWmErr, "Error 0x%x trying to abort pipe", st);
+    return st;
+}
+
+void CardUsb::pnpSurpriseRemoval()
+{
+    // Set first: a transfer queued from here on aborts its pipe itself.
+    setRemoved();
+    for (int i = 0; i < cPipe; ++i)
+        for (USBD_PIPE_HANDLE h : {_mpPipeDown[i], _mpPipeUp[i]})
+            if (h)
+                abortPipe(h);
 }
 
 NTSTATUS CardUsb::ezusbWriteMem(USHORT addr, const void* pv, USHORT c, UCHAR uRequest)
@@ -94,6 +125,14 @@ NTSTATUS CardUsb::downloadFirmware(const ezusb_hex_record* phr, const char* szNa
 NTSTATUS CardUsb::pnpStartDevice(PDEVICE_OBJECT, PIRP)
 {
     log(fWmFlow, "CardUsb::pnpStartDevice");
+    {
+        // The channels open now keep the pipes and the firmware of the start
+        // before: they are left behind before anything is sent.
+        OpenLock lk(&_mtxOpen);
+        for (int i = 0; i < cPipe; ++i)
+            if (_fOpen & chanBit(i))
+                _mpChan[i].leaveBehind();
+    }
     // A start after a stop: the block of the earlier start goes first.
     if (_pConfigDesc) {
         ExFreePool(_pConfigDesc);
@@ -200,6 +239,7 @@ NTSTATUS CardUsb::startConfigured(PUSB_CONFIGURATION_DESCRIPTOR pcd, ULONG cbTot
         // Opens and closes wait: they read the pipes, and their downloads
         // would mix with this one.
         OpenLock lk(&_mtxOpen);
+        wmPoint(eWmPointUsbIdleDownload);
         downloadFirmware(static_cast<const ezusb_hex_record*>(padUsb()->_pfwIdle), "idle");
         for (int i = 0; i < cPipe; ++i) {
             _mpPipeDown[i] = pii->Pipes[iPipeFirstDown + i].PipeHandle;
@@ -241,7 +281,13 @@ Chan* CardUsb::openLocked(ChanIter* pit)
         return nullptr;
     if (isRemoved())
         return nullptr;
-    if (_fOpen == 0) {
+    if (_fOpen != 0 && static_cast<LONG>(iDriver) != _iDriver) {
+        log(fWmErr, "Attempt to open different driver %d while open &d", static_cast<int>(iDriver));
+        return nullptr;
+    }
+    // The first open since the board's start, channels left behind aside,
+    // downloads the operating firmware.
+    if (liveChannels() == 0) {
         const void* pfw = padUsb()->_mppfw[iDriver];
         if (!pfw) {
             log(fWmErr, "Unable to find firmware for driver %d", static_cast<int>(iDriver));
@@ -254,9 +300,6 @@ Chan* CardUsb::openLocked(ChanIter* pit)
         li.QuadPart = -10;
         KeDelayExecutionThread(KernelMode, FALSE, &li);
         _iDriver = static_cast<LONG>(iDriver);
-    } else if (static_cast<LONG>(iDriver) != _iDriver) {
-        log(fWmErr, "Attempt to open different driver %d while open &d", static_cast<int>(iDriver));
-        return nullptr;
     }
     _fOpen |= pit->bit();
     ChanUsb* pcn = &_mpChan[iChan];
@@ -269,15 +312,25 @@ Chan* CardUsb::openLocked(ChanIter* pit)
 void CardUsb::close(Chan* pcn)
 {
     OpenLock lk(&_mtxOpen);
+    // A channel left behind leaves the firmware to the channels opened since.
+    bool fLive = !static_cast<ChanUsb*>(pcn)->isLeftBehind();
     pcn->close();
     _fOpen &= ~ChanIter(pcn->iDriver(), pcn->iChan()).bit();
-    if (_fOpen == 0) {
+    if (_fOpen == 0)
         _iDriver = -1;
-        if (!isRemoved())
-            downloadFirmware(static_cast<const ezusb_hex_record*>(padUsb()->_pfwIdle), "idle");
-    }
+    if (fLive && liveChannels() == 0 && !isRemoved())
+        downloadFirmware(static_cast<const ezusb_hex_record*>(padUsb()->_pfwIdle), "idle");
     log(fWmFlow, "close chan %d %d f=0x%x", static_cast<int>(pcn->iDriver()), static_cast<int>(pcn->iChan()),
         _fOpen);
+}
+
+ULONG CardUsb::liveChannels() const
+{
+    ULONG f = 0;
+    for (int i = 0; i < cPipe; ++i)
+        if ((_fOpen & chanBit(i)) && !_mpChan[i].isLeftBehind())
+            f |= chanBit(i);
+    return f;
 }
 
 int CardUsb::print(char* pch, long cch)

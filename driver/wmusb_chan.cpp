@@ -5,12 +5,13 @@ namespace {
 const ULONG fInShortOk = USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK;
 }
 
-ChanUsb::ChanUsb() : Chan(nullptr, 0xFFFFFFFFu, 0xFFFFFFFFu), _mpchCtrl(), _hPipeDown(nullptr), _hPipeUp(nullptr)
+ChanUsb::ChanUsb()
+    : Chan(nullptr, 0xFFFFFFFFu, 0xFFFFFFFFu), _mpchCtrl(), _hPipeDown(nullptr), _hPipeUp(nullptr), _fLeftBehind()
 {
 }
 
 ChanUsb::ChanUsb(USBD_PIPE_HANDLE hPipeDown, USBD_PIPE_HANDLE hPipeUp, Card* pca, ULONG iDriver, ULONG iChan)
-    : Chan(pca, iDriver, iChan), _mpchCtrl(), _hPipeDown(hPipeDown), _hPipeUp(hPipeUp)
+    : Chan(pca, iDriver, iChan), _mpchCtrl(), _hPipeDown(hPipeDown), _hPipeUp(hPipeUp), _fLeftBehind()
 {
 }
 
@@ -24,7 +25,7 @@ NTSTATUS ChanUsb::bulk(USBD_PIPE_HANDLE h, ULONG fFlags, PVOID pv, PMDL pmdl, UL
     URB urb;
     UsbBuildInterruptOrBulkTransferRequest(&urb, sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER), h, pv, pmdl, cb,
                                            fFlags, nullptr);
-    NTSTATUS st = pcu()->sendUrb(&urb);
+    NTSTATUS st = pcu()->sendUrb(&urb, h);
     if (pcbDone)
         *pcbDone = urb.UrbBulkOrInterruptTransfer.TransferBufferLength;
     return st;
@@ -109,6 +110,13 @@ int ChanUsb::start()
         _iStat = STATUS_DEVICE_NOT_CONNECTED;
         return 1;
     }
+    if (isLeftBehind()) {
+        pca()->log(fWmErr, "chan %d %d was opened before the last start", static_cast<int>(iDriver()),
+                   static_cast<int>(iChan()));
+        _iStat = STATUS_DEVICE_NOT_CONNECTED;
+        return 1;
+    }
+    wmPoint(eWmPointUsbRequest);
     NTSTATUS st = STATUS_SUCCESS;
     if (wantsDown()) {
         st = putDownCtrl();
@@ -122,6 +130,9 @@ int ChanUsb::start()
         if (NT_SUCCESS(st))
             writeBack();
     }
+    // A start that came while the request was under way ended it.
+    if (!NT_SUCCESS(st) && isLeftBehind())
+        st = STATUS_DEVICE_NOT_CONNECTED;
     _iStat = NT_SUCCESS(st) ? STATUS_SUCCESS : st;
     return 1;
 }

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <set>
+#include <string>
 
 #include "drv_support.h"
 #include "qirc.h"
 #include "wmslot.h"
+#include "wmusb.h"
 #include "yekpro_qir.h"
 
 namespace {
@@ -166,6 +170,9 @@ TEST_F(DispatchTest, RecordsThatCannotBeMappedAreRefusedAndTheNextRequestSucceed
         {"data up not in the process",
          [](Bufs& b, char* p) { b.ioc._du = YekMemStruct{p + 512, p, p}; }, "can't map data up (wmmdl, "},
     };
+    // The detach records the line of the refusing site: one a record.
+    const Chan& chan = static_cast<CardUsb*>(static_cast<Card*>(fdo()->DeviceExtension))->_mpChan[0];
+    std::map<std::string, std::set<ULONG>> mpTraces;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         log().clear();
@@ -174,6 +181,7 @@ TEST_F(DispatchTest, RecordsThatCannotBeMappedAreRefusedAndTheNextRequestSucceed
         b.xch(w.data(), w.size());
         c.spoil(b, pchBad);
         EXPECT_EQ(ioctl(h, IOCTL_YEK_XCH, b.ioc), STATUS_INSUFFICIENT_RESOURCES);
+        mpTraces[c.line].insert(chan._uTrace);
         EXPECT_TRUE(logHas(std::string("kqir0: ") + c.line)) << log().text();
         EXPECT_TRUE(bulk().empty()) << "nothing is sent";
         EXPECT_EQ(k().mdlsOutstanding(), 0u);
@@ -185,6 +193,13 @@ TEST_F(DispatchTest, RecordsThatCannotBeMappedAreRefusedAndTheNextRequestSucceed
     log().clear();
     EXPECT_EQ(kstub::io::ioctl(h, IOCTL_YEK_XCH, pchBad, 96, pchBad, 96), STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_TRUE(logHas("kqir0: can't map ioctl argument (wmmdl, "));
+    mpTraces["ioctl argument"].insert(chan._uTrace);
+    std::set<ULONG> traces;
+    for (const auto& t : mpTraces) {
+        EXPECT_EQ(t.second.size(), 1u) << t.first;
+        traces.insert(t.second.begin(), t.second.end());
+    }
+    EXPECT_EQ(traces.size(), 5u) << "one refusing site a record and the block";
     EXPECT_EQ(kstub::io::ioctl(h, IOCTL_YEK_XCH, nullptr, 96, nullptr, 96), STATUS_INSUFFICIENT_RESOURCES);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "kv_eventually.h"
 #include "kv_kmdf_stub.h"
 #include "yekpro_qir.h"
 
@@ -93,6 +94,41 @@ void OpenHandles::closeAll()
 NTSTATUS ioctlInOut(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb)
 {
     return kstub::io::ioctl(h, uCode, pvBlock, cb, pvBlock, cb);
+}
+
+namespace {
+std::atomic<PointHold*> g_pHold{nullptr};
+std::atomic<int> g_cInHook{0};  // threads inside atPoint
+}  // namespace
+
+PointHold::PointHold(WmPoint ePoint) : _ePoint(ePoint)
+{
+    g_pHold = this;
+    wmSetPointHook(atPoint);
+}
+
+PointHold::~PointHold()
+{
+    release();
+    wmSetPointHook(nullptr);
+    g_pHold = nullptr;
+    kvtest::eventually([] { return g_cInHook == 0; });
+}
+
+bool PointHold::waitHeld() const
+{
+    return kvtest::eventually([this] { return _fHeld.load(); });
+}
+
+void PointHold::atPoint(WmPoint ePoint)
+{
+    ++g_cInHook;
+    PointHold* ph = g_pHold.load();
+    if (ph && ePoint == ph->_ePoint && ph->_fArmed.exchange(false)) {
+        ph->_fHeld = true;
+        kvtest::eventually([ph] { return ph->_fRelease.load(); });
+    }
+    --g_cInHook;
 }
 
 void expectCleanTeardown(kvworld::World& world)

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,6 +64,30 @@ private:
 
 // A device control request with the block as its input and its output.
 NTSTATUS ioctlInOut(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb);
+
+// Holds the first thread that passes a named point of the driver until the
+// test releases it (or the bounded wait ends); later ones pass. One hold at
+// a time; it sets the driver's hook while it lives.
+class PointHold {
+public:
+    explicit PointHold(WmPoint ePoint);
+    // Releases, removes the hook and waits (bounded) until no thread is in it.
+    ~PointHold();
+    PointHold(const PointHold&) = delete;
+    PointHold& operator=(const PointHold&) = delete;
+
+    // Waits (bounded) until a thread is held; whether one is.
+    bool waitHeld() const;
+    void release() { _fRelease = true; }
+
+private:
+    static void atPoint(WmPoint ePoint);
+
+    const WmPoint _ePoint;
+    std::atomic<bool> _fArmed{true};
+    std::atomic<bool> _fHeld{false};
+    std::atomic<bool> _fRelease{false};
+};
 
 // Tears the world down and checks that nothing is left: no problem in the
 // report and no pool block.

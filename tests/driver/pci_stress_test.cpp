@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <random>
@@ -17,7 +18,6 @@
 namespace {
 
 using drvtest::AsyncIoctl;
-using drvtest::Background;
 using drvtest::Bufs;
 using drvtest::PciTest;
 using drvtest::PioEcho;
@@ -144,17 +144,34 @@ void oneRequest(HANDLE h, std::mt19937& rng, Outcomes& out)
     out.add(szWhat, drvtest::ioctlInOut(h, uCode, &b.ioc, cbYekIoc));
 }
 
+// Threads beside a test that run until fStop is set, which the test does
+// before it joins them; a test that leaves early sets it as they go.
+using Beside = std::deque<JoiningThread>;
+
+void runBeside(Beside& mpt, std::atomic<bool>& fStop, std::function<void()> f)
+{
+    mpt.emplace_back(std::move(f), [&fStop] { fStop = true; });
+}
+
+void stopBeside(Beside& mpt, std::atomic<bool>& fStop)
+{
+    fStop = true;
+    for (JoiningThread& t : mpt)
+        t.join();
+}
+
 // The clock, one timer step an advance; the board's interrupts, every one
 // its line asks for and events now and then (they answer the gets of
 // channel 0). Interrupts keep coming while a restart or the removal
 // disconnects.
-void runClockAndBoard(Background& bg, kstub::Kernel& k, KVdepSim100::S5920Board& board, pcistub::PciDevice& dev)
+void runClockAndBoard(Beside& bg, std::atomic<bool>& fStop, kstub::Kernel& k, KVdepSim100::S5920Board& board,
+                      pcistub::PciDevice& dev)
 {
-    bg.run([&k](const std::atomic<bool>& fStop) {
+    runBeside(bg, fStop, [&k, &fStop] {
         while (!fStop)
             k.advanceMs(100);
     });
-    bg.run([&board, &dev](const std::atomic<bool>& fStop) {
+    runBeside(bg, fStop, [&board, &dev, &fStop] {
         std::mt19937 rng(7);
         while (!fStop) {
             if (rng() % 16 == 0 && !dev.isGone())
@@ -233,10 +250,11 @@ TEST_F(PciStressTest, RequestsTimerAndInterruptsBesideRestartsAndRemovalEachEndO
     plugAndLoad();
     openChannels();
     ASSERT_EQ(_mph.size(), 4u);
-    Background bg;
-    runClockAndBoard(bg, k(), board, *pdev);
+    std::atomic<bool> fStopBg{false};
+    Beside bg;
+    runClockAndBoard(bg, fStopBg, k(), board, *pdev);
     // Cancels of whatever a channel has in flight.
-    bg.run([this](const std::atomic<bool>& fStop) {
+    runBeside(bg, fStopBg, [this, &fStop = fStopBg] {
         std::mt19937 rng(11);
         while (!fStop) {
             kstub::io::cancel(_mph[rng() % 4]);
@@ -282,7 +300,7 @@ TEST_F(PciStressTest, RequestsTimerAndInterruptsBesideRestartsAndRemovalEachEndO
     closeChannels();
     EXPECT_EQ(fdo(), nullptr) << "removed at the last close";
     unsigned cTimersRemoved = drvtest::pioSeen().cTimers;
-    bg.stop();
+    stopBeside(bg, fStopBg);
     EXPECT_EQ(drvtest::pioSeen().cTimers, cTimersRemoved) << "a timer step ran on past the removal";
 
     EXPECT_TRUE(_out.unexpected().empty()) << ::testing::PrintToString(_out.unexpected());
@@ -305,10 +323,11 @@ TEST_F(PciStressTest, OpensClosesAndReadsBesideRestartsAndASurpriseRemoval)
     plugAndLoad();
     openChannels(2);
     ASSERT_EQ(_mph.size(), 2u);
-    Background bg;
-    runClockAndBoard(bg, k(), board, *pdev);
+    std::atomic<bool> fStopBg{false};
+    Beside bg;
+    runClockAndBoard(bg, fStopBg, k(), board, *pdev);
     // Cancels end the gets of channel 1.
-    bg.run([this](const std::atomic<bool>& fStop) {
+    runBeside(bg, fStopBg, [this, &fStop = fStopBg] {
         while (!fStop) {
             kstub::io::cancel(_mph[1]);
             std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -316,9 +335,10 @@ TEST_F(PciStressTest, OpensClosesAndReadsBesideRestartsAndASurpriseRemoval)
     });
     std::atomic<unsigned> cOpens{0};
     Outcomes outOpen;
-    Background users;
+    std::atomic<bool> fStopUsers{false};
+    Beside users;
     for (int i = 2; i < 4; ++i)
-        users.run([&, i](const std::atomic<bool>& fStop) {
+        runBeside(users, fStopUsers, [&, i, &fStop = fStopUsers] {
             const std::string sg = pioPath(i);
             while (!fStop) {
                 HANDLE h = nullptr;
@@ -340,7 +360,7 @@ TEST_F(PciStressTest, OpensClosesAndReadsBesideRestartsAndASurpriseRemoval)
             }
         });
     for (int i = 0; i < 4; ++i)
-        users.run([this, i](const std::atomic<bool>& fStop) {
+        runBeside(users, fStopUsers, [this, i, &fStop = fStopUsers] {
             std::mt19937 rng(200 + static_cast<unsigned>(i));
             while (!fStop)
                 oneRequest(_mph[i % 2], rng, _out);
@@ -355,10 +375,10 @@ TEST_F(PciStressTest, OpensClosesAndReadsBesideRestartsAndASurpriseRemoval)
     awaitProgress(20);
     pdev->surpriseRemove();
     awaitProgress(20);
-    users.stop();
+    stopBeside(users, fStopUsers);
     closeChannels();
     EXPECT_EQ(fdo(), nullptr) << "removed at the last close";
-    bg.stop();
+    stopBeside(bg, fStopBg);
     EXPECT_TRUE(_out.unexpected().empty()) << ::testing::PrintToString(_out.unexpected());
     EXPECT_TRUE(outOpen.unexpected().empty()) << ::testing::PrintToString(outOpen.unexpected());
     EXPECT_GT(cOpens.load(), 0u);
@@ -393,14 +413,16 @@ TEST_P(PciFailedRestartTest, EndsEveryRequestOnceAndTheRemovalWaitsForTheLastClo
     HANDLE mph[2] = {};
     for (int i = 0; i < 2; ++i)
         ASSERT_EQ(kstub::io::create(pioPath(i).c_str(), &mph[i], fOverlapped), STATUS_SUCCESS) << i;
-    Background bg;
-    runClockAndBoard(bg, k(), board, *pdev);
+    std::atomic<bool> fStopBg{false};
+    Beside bg;
+    runClockAndBoard(bg, fStopBg, k(), board, *pdev);
     Outcomes out;
     std::atomic<bool> fFailed{false};
     std::atomic<unsigned> cAfter{0};
-    Background workers;
+    std::atomic<bool> fStopWorkers{false};
+    Beside workers;
     for (int i = 0; i < 4; ++i)
-        workers.run([&, i](const std::atomic<bool>& fStop) {
+        runBeside(workers, fStopWorkers, [&, i, &fStop = fStopWorkers] {
             std::mt19937 rng(100 + static_cast<unsigned>(i));
             while (!fStop) {
                 bool fAfter = fFailed;
@@ -418,7 +440,7 @@ TEST_P(PciFailedRestartTest, EndsEveryRequestOnceAndTheRemovalWaitsForTheLastClo
     EXPECT_EQ(k().pnp().state(pdev->pdo()), kstub::DevState::SurpriseRemoved);
     EXPECT_NE(fdo(), nullptr) << "handles are open: the removal waits";
     EXPECT_TRUE(eventually([&] { return cAfter >= 40; })) << "requests go on reaching the board";
-    workers.stop();
+    stopBeside(workers, fStopWorkers);
     // Whatever comes now is refused by the board itself; no new open.
     for (HANDLE h : mph) {
         Bufs b;
@@ -430,7 +452,7 @@ TEST_P(PciFailedRestartTest, EndsEveryRequestOnceAndTheRemovalWaitsForTheLastClo
     for (HANDLE h : mph)
         EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
     EXPECT_EQ(fdo(), nullptr) << "removed at the last close";
-    bg.stop();
+    stopBeside(bg, fStopBg);
     EXPECT_TRUE(out.unexpected().empty()) << ::testing::PrintToString(out.unexpected());
     EXPECT_GT(out.count(STATUS_DEVICE_NOT_CONNECTED), 0u) << out.text();
     EXPECT_EQ(k().irpsOutstanding(), 0u);

@@ -4,14 +4,14 @@
 
 namespace drvtest {
 
-AsyncIoctl::AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb)
+AsyncIoctl::AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb, std::function<void()> release)
     : _h(h),
       _t(
           [this, uCode, pvBlock, cb] {
               _st = kstub::io::ioctl(_h, uCode, pvBlock, cb, pvBlock, cb);
               _fDone = true;
           },
-          [this] { cancelUntilDone(); })
+          release ? std::move(release) : [this] { cancelUntilDone(); })
 {
 }
 
@@ -30,20 +30,6 @@ void AsyncIoctl::cancelUntilDone()
             kstub::io::cancel(_h);
         return isDone();
     });
-}
-
-void Background::run(std::function<void(const std::atomic<bool>&)> f)
-{
-    _mpt.emplace_back([this, f] { f(_fStop); });
-}
-
-void Background::stop()
-{
-    _fStop = true;
-    for (std::thread& t : _mpt)
-        if (t.joinable())
-            t.join();
-    _mpt.clear();
 }
 
 PciTest::PciTest()

@@ -1,7 +1,7 @@
 // What the PCI board tests share: a world with the driver linked in and the
 // pio card module, a simulated S5920 board on the PCI bus, handles closed at
-// the end, requests that wait on a thread of their own, threads that run
-// beside a test, and the check that nothing stays allocated.
+// the end, requests that wait on a thread of their own, and the check that
+// nothing stays allocated.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,8 +9,6 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "drv_support.h"
 #include "kv_clock.h"
@@ -25,10 +23,11 @@ namespace drvtest {
 
 // A device control request on a thread of its own, for requests that wait.
 // One still waiting when the scope is left (a test that failed and returned)
-// is cancelled until it comes back, so that the thread ends.
+// is cancelled until it comes back, so that the thread ends, or ended by
+// release when one is given (a USB board's request, which no cancel ends).
 class AsyncIoctl {
 public:
-    AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb = cbYekIoc);
+    AsyncIoctl(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb = cbYekIoc, std::function<void()> release = {});
     AsyncIoctl(const AsyncIoctl&) = delete;
     AsyncIoctl& operator=(const AsyncIoctl&) = delete;
 
@@ -44,19 +43,6 @@ private:
     std::atomic<bool> _fDone{false};
     std::atomic<NTSTATUS> _st{STATUS_PENDING};
     kvtest::JoiningThread _t;
-};
-
-// Threads that run until told to stop, and are stopped and joined on every
-// path out of the test.
-class Background {
-public:
-    ~Background() { stop(); }
-    void run(std::function<void(const std::atomic<bool>&)> f);
-    void stop();
-
-private:
-    std::atomic<bool> _fStop{false};
-    std::vector<std::thread> _mpt;
 };
 
 class PciTest : public ::testing::Test {

@@ -172,6 +172,32 @@ void expectSecondRequestFindsTheChannelFree(kstub::Kernel& k, PDEVICE_OBJECT fdo
     EXPECT_TRUE(k.problems().empty()) << ::testing::PrintToString(k.problems());
 }
 
+// A protocol check, which the dispatch ends itself, held between leaving
+// its channel and being detached: a second request on the handle finds the
+// channel still taken and is refused, never let in while the first is there.
+void expectSecondRequestWhileTheFirstEndsIsRefused(kstub::Kernel& k, HANDLE h, const std::string& sgSig)
+{
+    drvtest::PointHold hold(eWmPointIoctlEnd);
+    std::atomic<NTSTATUS> st{STATUS_PENDING};
+    kvtest::JoiningThread first(
+        [&] {
+            Bufs b;
+            st = drvtest::ioctlInOut(h, IOCTL_YEK_PROCHK, &b.prochk(sgSig), cbYekIoc);
+        },
+        [&] { hold.release(); });
+    ASSERT_TRUE(hold.waitHeld());
+    Bufs b;
+    EXPECT_EQ(drvtest::ioctlInOut(h, IOCTL_YEK_PROCHK, &b.prochk(sgSig), cbYekIoc), STATUS_NO_SUCH_DEVICE);
+    hold.release();
+    first.join();
+    EXPECT_EQ(st.load(), STATUS_SUCCESS);
+    Bufs bAfter;
+    EXPECT_EQ(drvtest::ioctlInOut(h, IOCTL_YEK_PROCHK, &bAfter.prochk(sgSig), cbYekIoc), STATUS_SUCCESS);
+    EXPECT_EQ(k.irpsOutstanding(), 0u);
+    EXPECT_EQ(k.mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k.problems().empty()) << ::testing::PrintToString(k.problems());
+}
+
 // A board plugged and the driver loaded, and one channel opened for
 // overlapped I/O; the board's signature and a register write of its protocol.
 template <class BoardTest>
@@ -209,6 +235,10 @@ protected:
         expectSecondRequestFindsTheChannelFree(this->k(), this->fdo(), h, signature(),
                                                requestsOf(signature(), registerWrite()));
     }
+    void expectSecondRequestWhileTheFirstEndsRefused()
+    {
+        expectSecondRequestWhileTheFirstEndsIsRefused(this->k(), h, signature());
+    }
 
     HANDLE h = nullptr;
 };
@@ -228,6 +258,11 @@ TEST_F(UsbSharedHandleTest, ProtocolChecksAndPutsOfTwoThreadsEachEndOnceWithThei
 TEST_F(UsbSharedHandleTest, SecondRequestSentAsTheFirstCompletesFindsTheChannelFree)
 {
     expectSecondRequestFindsItFree();
+}
+
+TEST_F(UsbSharedHandleTest, SecondRequestWhileTheFirstIsBetweenItsLeaveAndItsDetachIsRefused)
+{
+    expectSecondRequestWhileTheFirstEndsRefused();
 }
 
 TEST_F(UsbSharedHandleTest, ReadsOfTwoThreadsReturnTheTextEverySecondTime)
@@ -255,6 +290,11 @@ TEST_F(PciSharedHandleTest, ProtocolChecksAndPutsOfTwoThreadsEachEndOnceWithThei
 TEST_F(PciSharedHandleTest, SecondRequestSentAsTheFirstCompletesFindsTheChannelFree)
 {
     expectSecondRequestFindsItFree();
+}
+
+TEST_F(PciSharedHandleTest, SecondRequestWhileTheFirstIsBetweenItsLeaveAndItsDetachIsRefused)
+{
+    expectSecondRequestWhileTheFirstEndsRefused();
 }
 
 TEST_F(PciSharedHandleTest, ReadsOfTwoThreadsReturnTheTextEverySecondTime)

@@ -15,9 +15,9 @@
 
 namespace {
 
-using drvtest::Background;
 using drvtest::Bufs;
 using kvtest::eventually;
+using kvtest::JoiningThread;
 
 std::string chanPath(int iSlot, int iChan)
 {
@@ -77,16 +77,19 @@ protected:
 
 TEST_F(UsbPnpRaceTest, OpensClosesAndReadsBesideRestartsThenRequestsBesideASurpriseRemoval)
 {
-    Background openers;
-    for (int iChan = 0; iChan < 2; ++iChan)
-        openers.run([this, iChan](const std::atomic<bool>& fStop) { openAndRead(chanPath(0, iChan), fStop); });
+    std::atomic<bool> fStopOpeners{false};
+    auto stopOpeners = [&] { fStopOpeners = true; };
+    JoiningThread opener0([&] { openAndRead(chanPath(0, 0), fStopOpeners); }, stopOpeners);
+    JoiningThread opener1([&] { openAndRead(chanPath(0, 1), fStopOpeners); }, stopOpeners);
     for (int i = 0; i < 5; ++i) {
         unsigned cFrom = _cOpens;
         ASSERT_TRUE(eventually([&] { return _cOpens >= cFrom + 5; })) << "restart " << i;
         ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
         ASSERT_EQ(k().pnp().start(pdev->pdo()), STATUS_SUCCESS) << "restart " << i;
     }
-    openers.stop();
+    stopOpeners();
+    opener0.join();
+    opener1.join();
 
     // The removal of this board, then of three more, each in its own slot:
     // a request reads the removed flag at most once beside its change.
@@ -101,23 +104,29 @@ TEST_F(UsbPnpRaceTest, OpensClosesAndReadsBesideRestartsThenRequestsBesideASurpr
         HANDLE mph[2] = {};
         for (int iChan = 0; iChan < 2; ++iChan)
             ASSERT_EQ(kstub::io::create(chanPath(iSlot, iChan).c_str(), &mph[iChan]), STATUS_SUCCESS);
-        Background workers;
-        for (HANDLE h : mph)
-            workers.run([this, h](const std::atomic<bool>& fStop) { exchange(h, fStop); });
-        workers.run([this, &mph](const std::atomic<bool>& fStop) {
-            while (!fStop) {
-                char mpch[1024];
-                ULONG_PTR cb = 0;
-                if (kstub::io::read(mph[0], mpch, sizeof mpch, &cb) != STATUS_SUCCESS)
-                    ++_cUnexpected;
-            }
-        });
+        std::atomic<bool> fStopWorkers{false};
+        auto stopWorkers = [&] { fStopWorkers = true; };
+        JoiningThread exchanger0([&] { exchange(mph[0], fStopWorkers); }, stopWorkers);
+        JoiningThread exchanger1([&] { exchange(mph[1], fStopWorkers); }, stopWorkers);
+        JoiningThread reader(
+            [&] {
+                while (!fStopWorkers) {
+                    char mpch[1024];
+                    ULONG_PTR cb = 0;
+                    if (kstub::io::read(mph[0], mpch, sizeof mpch, &cb) != STATUS_SUCCESS)
+                        ++_cUnexpected;
+                }
+            },
+            stopWorkers);
         unsigned cFrom = _cRequests;
         ASSERT_TRUE(eventually([&] { return _cRequests >= cFrom + 20; }));
         pd->surpriseRemove();
         cFrom = _cRequests;
         EXPECT_TRUE(eventually([&] { return _cRequests >= cFrom + 20; })) << "requests go on reaching the board";
-        workers.stop();
+        stopWorkers();
+        exchanger0.join();
+        exchanger1.join();
+        reader.join();
         for (HANDLE h : mph)
             EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
         EXPECT_EQ(fdo(iSlot), nullptr) << "removed at the last close";

@@ -51,6 +51,23 @@ private:
     std::vector<std::thread> _threads;
 };
 
+// A hook that holds the first thread passing its point until the test lets
+// it go on (or the bounded wait ends); later ones pass.
+struct FirstHeld {
+    std::atomic<int> cPassed{0};
+    std::atomic<bool> fHeld{false};
+    std::atomic<bool> fRelease{false};
+    std::function<void()> hook()
+    {
+        return [this] {
+            if (cPassed++ != 0)
+                return;
+            fHeld = true;
+            eventually([this] { return fRelease.load(); });
+        };
+    }
+};
+
 // Two fresh pages, the second read-only; unmapped at the end of the scope.
 struct WritableThenReadOnly {
     const std::size_t cbPage = std::size_t(sysconf(_SC_PAGESIZE));
@@ -504,6 +521,69 @@ TEST_F(IoTest, FailedRestartIsASurpriseRemovalAndTheRemovalFollowsTheLastClose)
     EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Removed);
     EXPECT_EQ(k.findDevice("\\Device\\TESTDEV_0"), nullptr);
     EXPECT_TRUE(k.problems().empty());
+}
+
+// The last handle closed while the manager, surprise-removing the device,
+// has counted it among the files open: the close brings the removal, once.
+TEST_F(IoTest, CloseAfterTheSurpriseRemovalCountedItsFileBringsTheRemoval)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FirstHeld held;
+    k.setHook(kstub::Hook::SurpriseRemovalCounted, held.hook());
+    std::atomic<NTSTATUS> st{STATUS_PENDING};
+    kvtest::JoiningThread remover([&] { st = k.pnp().surpriseRemove(pdo); }, [&] { held.fRelease = true; });
+    ASSERT_TRUE(eventually([&] { return held.fHeld.load(); }));
+    CloseHandle(h);
+    EXPECT_EQ(testdrv::record().cRemove, 1) << "the last close brings the removal";
+    held.fRelease = true;
+    remover.join();
+    EXPECT_EQ(st.load(), STATUS_SUCCESS);
+    EXPECT_EQ(testdrv::record().cRemove, 1);
+    EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Removed);
+    EXPECT_TRUE(k.problems().empty()) << ::testing::PrintToString(k.problems());
+}
+
+// Two handles of a surprise-removed device, with the bus's deletion waiting
+// for the removal or without, closed on two threads: the first is held once
+// it has let go of its file, until the second has closed and brought the
+// removal (and the deletion). One removal, and nothing of the device is read
+// after it went.
+TEST(PlatformPnp, TwoLastClosesOfASurpriseRemovedDeviceBringOneRemoval)
+{
+    for (bool fDeleted : {false, true}) {
+        SCOPED_TRACE(fDeleted ? "after the bus's deletion" : "surprise-removed");
+        kstub::Kernel k;
+        testdrv::reset();
+        ASSERT_EQ(k.loadDriver(testdrv::DriverEntry, "testdrv"), STATUS_SUCCESS);
+        PDEVICE_OBJECT pdo = k.pnp().createPdo(kstub::PdoProps{});
+        HANDLE mph[2];
+        for (HANDLE& h : mph) {
+            h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        }
+        if (fDeleted)
+            k.pnp().deletePdo(pdo);
+        else
+            ASSERT_EQ(k.pnp().surpriseRemove(pdo), STATUS_SUCCESS);
+        FirstHeld held;
+        k.setHook(kstub::Hook::FileReleased, held.hook());
+        kvtest::JoiningThread first([&] { CloseHandle(mph[0]); }, [&] { held.fRelease = true; });
+        ASSERT_TRUE(eventually([&] { return held.fHeld.load(); }));
+        EXPECT_EQ(testdrv::record().cRemove, 0);
+        CloseHandle(mph[1]);
+        EXPECT_EQ(testdrv::record().cRemove, 1) << "the second close brings the removal";
+        held.fRelease = true;
+        first.join();
+        EXPECT_EQ(testdrv::record().cRemove, 1);
+        if (fDeleted) {
+            EXPECT_TRUE(k.pnp().pdos().empty());
+            EXPECT_EQ(k.deviceCount(), 0u);
+        } else {
+            EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Removed);
+        }
+        EXPECT_TRUE(k.problems().empty()) << ::testing::PrintToString(k.problems());
+    }
 }
 
 TEST(PlatformPnp, PendedStartAndFailedStartOfTheBusDevice)

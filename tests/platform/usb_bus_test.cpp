@@ -3,10 +3,13 @@
 // waits until the model has data), injected faults and surprise removal.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "fake_usb_device.h"
 #include "kv_eventually.h"
+#include "kv_joining_thread.h"
 #include "kv_usbbus.h"
 #include "submit_urb.h"
 #include "usbdi.h"
@@ -53,6 +56,16 @@ struct UsbBusTest : ::testing::Test {
         if (pcb)
             *pcb = urb.UrbBulkOrInterruptTransfer.TransferBufferLength;
         return st;
+    }
+
+    NTSTATUS abortPipe(USBD_PIPE_HANDLE h)
+    {
+        URB urb;
+        std::memset(&urb, 0, sizeof urb);
+        urb.UrbHeader.Length = sizeof(struct _URB_PIPE_REQUEST);
+        urb.UrbHeader.Function = URB_FUNCTION_ABORT_PIPE;
+        urb.UrbPipeRequest.PipeHandle = h;
+        return send(&urb);
     }
 
     void configure()
@@ -347,6 +360,37 @@ TEST_F(UsbBusTest, SurpriseRemovalFailsTheWaitingInAndEveryLaterRequest)
     bus.unplug(*pd);
     EXPECT_TRUE(bus.devices().empty());
     EXPECT_EQ(k.findDevice("\\Device\\USBPDO-0"), nullptr);
+}
+
+// An abort ends the transfers waiting on its pipe, cancelled, and leaves
+// those of the other pipe waiting; it is carried out after the device went
+// away too, and a pipe the bus does not know is refused.
+TEST_F(UsbBusTest, AbortEndsTheWaitingTransfersOfItsPipeOnly)
+{
+    configure();
+    UCHAR buf[2][64];
+    std::atomic<NTSTATUS> st[2] = {{STATUS_PENDING}, {STATUS_PENDING}};
+    USBD_PIPE_HANDLE mph[2] = {in, in2};
+    auto waitOn = [&](int i) { st[i] = bulk(mph[i], buf[i], 64, 3, nullptr); };
+    kvtest::JoiningThread t0([&] { waitOn(0); }, [&] { pd->surpriseRemove(); });
+    kvtest::JoiningThread t1([&] { waitOn(1); }, [&] { pd->surpriseRemove(); });
+    ASSERT_TRUE(kvtest::eventually([&] { return pd->pendingIn() == 2; }));
+    EXPECT_EQ(abortPipe(in), STATUS_SUCCESS);
+    t0.join();
+    EXPECT_EQ(st[0].load(), STATUS_CANCELLED);
+    EXPECT_EQ(pd->pendingIn(), 1u);
+    EXPECT_EQ(st[1].load(), STATUS_PENDING);
+    usbstub::UrbRecord rec = pd->urbLog().back();
+    EXPECT_EQ(rec.kind, UrbKind::AbortPipe);
+    EXPECT_EQ(rec.pipeIndex, 1);
+    EXPECT_EQ(rec.status, STATUS_SUCCESS);
+    EXPECT_EQ(abortPipe(buf[0]), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(pd->urbLog().back().usbdStatus, USBD_STATUS_INVALID_PIPE_HANDLE);
+    pd->surpriseRemove();
+    t1.join();
+    EXPECT_EQ(st[1].load(), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(abortPipe(in2), STATUS_SUCCESS) << "carried out after the device went away";
+    EXPECT_EQ(k.irpsOutstanding(), 0u);
 }
 
 TEST_F(UsbBusTest, MalformedRequestsAreRefused)

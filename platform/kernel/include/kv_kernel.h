@@ -233,6 +233,20 @@ private:
     detail::State& _s;
 };
 
+// Named points of the I/O manager and the plug-and-play manager where a
+// race test holds the thread that passes them (Kernel::setHook).
+enum class Hook {
+    // A close (or an open that failed) has let go of its file and decided
+    // whether it brings the removal that waits for the last close; it has
+    // not yet looked at the device again or sent that removal.
+    FileReleased,
+    // SURPRISE_REMOVAL went through the stack, and the manager has marked
+    // the removal to follow the last close and counted the files open on the
+    // stack; it has not yet sent the removal that no open file holds back.
+    SurpriseRemovalCounted,
+};
+constexpr int kHookCount = 2;
+
 // One user-mode request as the I/O manager saw it.
 struct IoRecord {
     UCHAR major;
@@ -311,6 +325,13 @@ public:
 
     std::vector<IoRecord> ioLog() const;  // the last requests, oldest first
     void clearIoLog();
+
+    // Calls f (empty: nothing) on every thread that passes the point; f may
+    // hold that thread until the test lets it go on.
+    void setHook(Hook point, std::function<void()> f);
+    // The threads blocked now in KeWaitForSingleObject on the object (an
+    // event, a mutex or a timer): a test sees another thread wait there.
+    std::size_t waitersOn(const void* object) const;
 
     detail::State& state() { return *_ps; }
 

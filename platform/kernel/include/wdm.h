@@ -192,6 +192,11 @@ inline LONG InterlockedCompareExchange(LONG volatile* p, LONG v, LONG cmp)
     __atomic_compare_exchange_n(p, &cmp, v, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return cmp;
 }
+inline LONG InterlockedXor(LONG volatile* p, LONG v) { return __atomic_fetch_xor(p, v, __ATOMIC_SEQ_CST); }
+// Loads of a word or pointer that other threads change with interlocked
+// operations: an acquiring one sees what the changing thread did before.
+inline LONG ReadAcquire(LONG const volatile* p) { return __atomic_load_n(p, __ATOMIC_ACQUIRE); }
+inline PVOID ReadPointerAcquire(PVOID const volatile* p) { return __atomic_load_n(p, __ATOMIC_ACQUIRE); }
 inline PVOID InterlockedExchangePointer(PVOID volatile* p, PVOID v)
 {
     return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);

@@ -124,23 +124,29 @@ PIRP newFileIrp(FileRec* pf, PDEVICE_OBJECT top, UCHAR major)
 
 // Forgets a file and lets go of its device: the device is freed when it was
 // deleted and this was its last file, else a removal waiting for the last
-// close may go ahead.
+// close may go ahead. Who brings that removal is decided with the file: one
+// closer only finds no file left, and it takes the removal, which keeps the
+// device and its node until it is done; the others touch neither again.
 void releaseFile(FileRec* pf)
 {
     State& s = cur();
     PDEVICE_OBJECT dev = pf->fo.DeviceObject;
     bool fFree = false;
-    PDEVICE_OBJECT bottom = bottomOf(dev);
+    DevNode* pnRemove = nullptr;
     {
         std::lock_guard<std::recursive_mutex> lk(s.mtx);
+        PDEVICE_OBJECT bottom = bottomOf(dev);
         s.files.erase(pf);
         fFree = --dev->Info->cRef == 0 && dev->Info->fDeleted;
+        if (!fFree)
+            pnRemove = takeRemovalAtLastClose(bottom);
     }
     delete pf;
+    passHook(Hook::FileReleased);
     if (fFree)
         freeDevice(dev);
-    else
-        afterLastClose(bottom);
+    else if (pnRemove)
+        sendRemovalTaken(pnRemove);
 }
 
 void finalClose(FileRec* pf)
@@ -211,19 +217,6 @@ NTSTATUS finish(FileRec* pf, std::unique_lock<std::mutex>& fileLock, bool fClose
 }
 
 }  // namespace
-
-namespace kstub::detail {
-
-void doRemoveAfterClose(DevNode* pn);
-
-void afterLastClose(PDEVICE_OBJECT bottom)
-{
-    DevNode* pn = nodeOf(bottom);
-    if (pn && pn->fRemoveOnLastClose && openFilesOnStack(bottom) == 0)
-        doRemoveAfterClose(pn);
-}
-
-}  // namespace kstub::detail
 
 namespace kstub::io {
 

@@ -35,6 +35,18 @@ void problem(const std::string& text)
     s.problems.push_back(text);
 }
 
+void passHook(Hook point)
+{
+    State& s = cur();
+    std::function<void()> f;
+    {
+        std::lock_guard<std::mutex> lk(s.hookMtx);
+        f = s.hooks[int(point)];
+    }
+    if (f)
+        f();
+}
+
 bool takeFault(Fault f, NTSTATUS* pst)
 {
     State* ps = curOrNull();
@@ -276,6 +288,12 @@ void Kernel::clearIoLog()
 }
 
 void Kernel::setWaitWatchdogMs(unsigned ms) { setWatchdogMs(ms); }
+
+void Kernel::setHook(Hook point, std::function<void()> f)
+{
+    std::lock_guard<std::mutex> lk(_ps->hookMtx);
+    _ps->hooks[int(point)] = std::move(f);
+}
 
 std::size_t Kernel::irpsOutstanding() const
 {

@@ -182,12 +182,17 @@ void deletePdoNow(State& s, DevNode* pn)
 }
 
 // Takes the removal for this caller: any removal, or with fPendingOnly only
-// the one that waits for the last close, if nobody took it yet.
+// the one that waits for the last close, if nobody took it yet. A removal
+// taken while one runs is a slip of the manager's own.
 bool takeRemoval(DevNode* pn, bool fPendingOnly)
 {
     std::lock_guard<std::mutex> lk(pn->mtxRemoval);
     if (fPendingOnly && !pn->fRemoveOnLastClose)
         return false;
+    if (pn->fRemoving) {
+        problem("a second removal of " + pn->props.name + " while one runs");
+        return false;
+    }
     pn->fRemoveOnLastClose = false;
     pn->fRemoving = true;
     return true;
@@ -214,8 +219,8 @@ void sendRemoval(State& s, DevNode* pn)
 
 void doRemove(State& s, DevNode* pn)
 {
-    takeRemoval(pn, false);
-    sendRemoval(s, pn);
+    if (takeRemoval(pn, false))
+        sendRemoval(s, pn);
 }
 
 bool hasStack(const DevNode* pn)
@@ -224,22 +229,22 @@ bool hasStack(const DevNode* pn)
            pn->state == DevState::Stopped;
 }
 
-// The removal that waits for the last close, taken by one caller only.
-void claimRemoval(State& s, DevNode* pn)
-{
-    if (takeRemoval(pn, true))
-        sendRemoval(s, pn);
-}
-
 // SURPRISE_REMOVAL now; REMOVE once no handle is open on the stack, at once
-// when none is.
+// when none is. The mark and the count go under the kernel's lock, where
+// every close lets go of its file: the manager or one closer takes it.
 NTSTATUS surpriseRemoveStack(State& s, DevNode* pn)
 {
     NTSTATUS st = sendPnp(pn->pdo, IRP_MN_SURPRISE_REMOVAL);
     pn->state = DevState::SurpriseRemoved;
-    pn->fRemoveOnLastClose = true;
-    if (openFilesOnStack(pn->pdo) == 0)
-        claimRemoval(s, pn);
+    DevNode* pnRemove = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> lk(s.mtx);
+        pn->fRemoveOnLastClose = true;
+        pnRemove = takeRemovalAtLastClose(pn->pdo);
+    }
+    passHook(Hook::SurpriseRemovalCounted);
+    if (pnRemove)
+        sendRemoval(s, pnRemove);
     return st;
 }
 
@@ -247,7 +252,13 @@ NTSTATUS surpriseRemoveStack(State& s, DevNode* pn)
 
 namespace kstub::detail {
 
-void doRemoveAfterClose(DevNode* pn) { claimRemoval(cur(), pn); }
+DevNode* takeRemovalAtLastClose(PDEVICE_OBJECT bottom)
+{
+    DevNode* pn = nodeOf(bottom);
+    return pn && openFilesOnStack(bottom) == 0 && takeRemoval(pn, true) ? pn : nullptr;
+}
+
+void sendRemovalTaken(DevNode* pn) { sendRemoval(cur(), pn); }
 
 }  // namespace kstub::detail
 
@@ -619,6 +630,12 @@ bool Kernel::isLoaded(const std::string& service) const { return driverObject(se
 
 void destroyKernelObjects(State& s)
 {
+    {
+        // What a test's hooks hold may be gone already.
+        std::lock_guard<std::mutex> lk(s.hookMtx);
+        for (auto& f : s.hooks)
+            f = nullptr;
+    }
     std::vector<std::thread> workers;
     {
         std::lock_guard<std::recursive_mutex> lk(s.mtx);

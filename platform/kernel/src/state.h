@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -77,7 +78,8 @@ struct DevNode {
     NTSTATUS stStart = STATUS_SUCCESS;
     bool fPendStart = false;
     // Set by plug and play, claimed by whoever removes: a last close or the
-    // manager itself.
+    // manager itself. Set, and claimed at a last close, under the kernel's
+    // lock (mtx), with the files counted.
     std::atomic<bool> fRemoveOnLastClose{false};
     // The bus's deletion beside a removal that waits or runs on another
     // thread: the removal deletes the device when it is done. Both flags
@@ -197,6 +199,9 @@ struct State {
 
     KSPIN_LOCK cancelLock = 0;
 
+    std::mutex hookMtx;
+    std::function<void()> hooks[kHookCount];
+
     mutable std::mutex miscMtx;
     kvring::FirstKept<std::string> problems{kMaxProblemTexts};  // every one counted
     std::vector<std::string> binds;  // one a driver load
@@ -207,6 +212,8 @@ State& cur();           // the current kernel's state; fatal when there is none
 State* curOrNull();
 
 void problem(const std::string& text);
+// Calls the test's hook of the point, if one is set.
+void passHook(Hook point);
 bool takeFault(Fault f, NTSTATUS* pst = nullptr);
 
 // Marks the calling thread as running driver code for its lifetime.
@@ -266,7 +273,12 @@ void freeDevice(PDEVICE_OBJECT dev);
 PDEVICE_OBJECT attachedTop(PDEVICE_OBJECT dev);
 PDEVICE_OBJECT bottomOf(PDEVICE_OBJECT dev);
 std::size_t openFilesOnStack(PDEVICE_OBJECT pdo);
-void afterLastClose(PDEVICE_OBJECT dev);
+// Under the kernel's lock (mtx): the node of the stack whose removal waits
+// for the last close, taken for the caller when no file is open on the stack
+// any more; else null. The node stays until the removal taken is sent.
+DevNode* takeRemovalAtLastClose(PDEVICE_OBJECT bottom);
+// Sends the removal taken, outside the kernel's lock.
+void sendRemovalTaken(DevNode* pn);
 DevNode* nodeOf(PDEVICE_OBJECT pdo);
 HANDLE newHandle();
 

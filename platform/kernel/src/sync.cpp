@@ -1,4 +1,6 @@
 // Interrupt request levels, spin locks, events, mutexes, waits and time.
+#include <set>
+
 #include "kv_clock.h"
 #include "state.h"
 
@@ -50,6 +52,27 @@ bool trySatisfy(DISPATCHER_HEADER* ph)
     }
     fatal("KeWaitForSingleObject on an object that is not an event, mutex or timer");
 }
+
+// The objects that threads are blocked on, one entry a thread (under the
+// dispatcher lock).
+std::multiset<const void*>& blockedOn()
+{
+    static std::multiset<const void*> s_mp;
+    return s_mp;
+}
+
+// The calling thread is blocked on the object while this lives; made and
+// destroyed under the dispatcher lock.
+class Blocked {
+public:
+    explicit Blocked(const void* pv) : _it(blockedOn().insert(pv)) {}
+    ~Blocked() { blockedOn().erase(_it); }
+    Blocked(const Blocked&) = delete;
+    Blocked& operator=(const Blocked&) = delete;
+
+private:
+    std::multiset<const void*>::iterator _it;
+};
 
 }  // namespace
 
@@ -224,6 +247,7 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
         return STATUS_SUCCESS;
     if (fPoll)
         return STATUS_TIMEOUT;
+    Blocked blocked(ph);
     if (!Timeout) {
         waitWatched(lk, "KeWaitForSingleObject", [&] { return trySatisfy(ph); });
         return STATUS_SUCCESS;
@@ -288,6 +312,12 @@ void Kernel::setTimeIncrement(ULONG units100ns)
 {
     std::lock_guard<std::mutex> lk(_ps->timerMtx);
     _ps->timeIncrement = units100ns ? units100ns : 1;
+}
+
+std::size_t Kernel::waitersOn(const void* object) const
+{
+    std::lock_guard<std::mutex> lk(dispMtx());
+    return blockedOn().count(object);
 }
 
 std::vector<LONGLONG> Kernel::delays() const

@@ -2,11 +2,13 @@
 // physical device object per plugged device model (platform/usb/
 // usb_device_model.h). It serves IOCTL_INTERNAL_USB_SUBMIT_URB: descriptor
 // reads, select configuration (and deconfigure), vendor requests to the
-// device, bulk transfers both ways. A bulk IN the model cannot answer yet
-// waits (the request pends) until the model has something: the bus asks
-// again after every later call into the model and whenever the model calls
-// the notify function it was given. The last request blocks are logged; any
-// kind can be made to fail; a device can be surprise-removed.
+// device, bulk transfers both ways, and the abort of a pipe. A bulk IN the
+// model cannot answer yet waits (the request pends) until the model has
+// something: the bus asks again after every later call into the model and
+// whenever the model calls the notify function it was given; an abort of its
+// pipe ends it (STATUS_CANCELLED), also after the device went away. The last
+// request blocks are logged; any kind can be made to fail; a device can be
+// surprise-removed.
 #pragma once
 
 #include <memory>
@@ -35,8 +37,10 @@ enum class UrbKind {
     VendorOut,            // VENDOR_DEVICE, host to device
     BulkOut,
     BulkIn,
+    AbortPipe,            // ABORT_PIPE: the pipe's waiting transfers end
     Other,                // any other function (refused as not supported)
 };
+constexpr int kUrbKindCount = int(UrbKind::Other) + 1;
 
 // One request block as the bus saw it, in submission order. A bulk IN that
 // waited is completed in place (fPended stays true).
@@ -44,8 +48,8 @@ struct UrbRecord {
     UrbKind kind;
     USHORT function;
     USHORT length;           // the header's Length
-    uint8_t endpoint = 0;    // bulk: the pipe's endpoint address
-    int pipeIndex = -1;      // bulk: the pipe's index in the interface
+    uint8_t endpoint = 0;    // bulk, abort: the pipe's endpoint address
+    int pipeIndex = -1;      // bulk, abort: the pipe's index in the interface
     ULONG flags = 0;         // TransferFlags
     ULONG cbRequested = 0;   // TransferBufferLength given
     ULONG cbDone = 0;        // TransferBufferLength returned

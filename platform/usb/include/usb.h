@@ -226,9 +226,17 @@ struct _URB_BULK_OR_INTERRUPT_TRANSFER {
     struct _URB_HCD_AREA hca;
 };
 
+// URB_FUNCTION_ABORT_PIPE: every transfer waiting on the pipe ends.
+struct _URB_PIPE_REQUEST {
+    struct _URB_HEADER Hdr;
+    USBD_PIPE_HANDLE PipeHandle;
+    ULONG Reserved;
+};
+
 typedef struct _URB {
     union {
         struct _URB_HEADER UrbHeader;
+        struct _URB_PIPE_REQUEST UrbPipeRequest;
         struct _URB_SELECT_CONFIGURATION UrbSelectConfiguration;
         struct _URB_CONTROL_DESCRIPTOR_REQUEST UrbControlDescriptorRequest;
         struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST UrbControlVendorClassRequest;
@@ -243,3 +251,4 @@ static_assert(sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST) == 136, "descriptor
 static_assert(sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST) == 136, "vendor request");
 static_assert(sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER) == 128, "bulk transfer");
 static_assert(sizeof(struct _URB_SELECT_CONFIGURATION) == 88, "select configuration");
+static_assert(sizeof(struct _URB_PIPE_REQUEST) == 40, "pipe request");

@@ -108,7 +108,7 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
     char configToken = 0, interfaceToken = 0;
     std::deque<Waiting> waiting;
     kvring::Ring<UrbRecord> log{kstub::kDefaultLogCapacity};
-    Knob knobs[7];
+    Knob knobs[kUrbKindCount];
 
     explicit Impl(UsbDevice& d) : self(d) {}
 
@@ -479,6 +479,15 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
             }
             break;
         }
+        case URB_FUNCTION_ABORT_PIPE:
+            rec.kind = UrbKind::AbortPipe;
+            cbMin = sizeof(struct _URB_PIPE_REQUEST);
+            pipe = rec.length >= cbMin ? pipeOf(urb->UrbPipeRequest.PipeHandle) : nullptr;
+            if (pipe) {
+                rec.endpoint = pipe->ep;
+                rec.pipeIndex = pipe->index;
+            }
+            break;
         default:
             rec.kind = UrbKind::Other;
             break;
@@ -487,7 +496,9 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
         uint64_t seqLog = 0;
         UrbRecord& lr = log.pushSlot(&seqLog);
         lr = rec;  // a copy: the slot keeps its storage
-        if (fGone)
+        // An abort is carried out on a device that went away too: what
+        // waited there ended already, and the driver's clean-up goes on.
+        if (fGone && rec.kind != UrbKind::AbortPipe)
             r = {STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE};
         else if (rec.kind == UrbKind::Other)
             r = {STATUS_NOT_SUPPORTED, USBD_STATUS_INVALID_URB_FUNCTION};
@@ -505,6 +516,13 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
                 break;
             case UrbKind::VendorOut:
                 r = vendor(urb, lr);
+                break;
+            case UrbKind::AbortPipe:
+                if (!pipe || !pipe->fValid) {
+                    r = {STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PIPE_HANDLE};
+                    break;
+                }
+                failWaitingOn(done, STATUS_CANCELLED, USBD_STATUS_CANCELED, pipe);
                 break;
             case UrbKind::BulkOut:
             case UrbKind::BulkIn: {
@@ -565,11 +583,12 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
         return r.st;
     }
 
-    void failAllWaiting(std::vector<Done>& done, NTSTATUS st, USBD_STATUS us)
+    // Ends the waiting bulk INs, those of one pipe or (null) all of them.
+    void failWaitingOn(std::vector<Done>& done, NTSTATUS st, USBD_STATUS us, const Pipe* pipe = nullptr)
     {
         for (auto it = waiting.begin(); it != waiting.end();) {
-            if (!IoSetCancelRoutine(it->irp, nullptr)) {
-                ++it;  // its cancel routine ends it
+            if ((pipe && it->pipe != pipe) || !IoSetCancelRoutine(it->irp, nullptr)) {
+                ++it;  // another pipe's, or its cancel routine ends it
                 continue;
             }
             failWaiting(*it, Result{st, us}, done);
@@ -582,7 +601,7 @@ struct __attribute__((visibility("hidden"))) UsbDevice::Impl : kstub::BusDevice 
         Locked l(*this);
         fGone = true;
         std::vector<Done> done;
-        failAllWaiting(done, STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE);
+        failWaitingOn(done, STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE);
         finish(l, done);
     }
 
