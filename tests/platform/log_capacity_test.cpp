@@ -114,4 +114,21 @@ TEST_F(LogCapacityTest, ProblemsPastTheTextsKeptAreCountedAndSaidSo)
     EXPECT_EQ(mp.back(), "6 more problems (texts not kept)");
 }
 
+// A watched text is counted in every record that holds it, also in those the
+// ring has let go (or never kept), and only since the watch began.
+TEST_F(LogCapacityTest, WatchedTextIsCountedInRecordsTheRingLetGo)
+{
+    for (std::size_t cap : {std::size_t(0), std::size_t(1), std::size_t(4)}) {
+        SCOPED_TRACE("capacity " + std::to_string(cap));
+        k.setLogCapacity(cap);
+        DbgPrint("record 1\n");
+        k.log().watch("record 1");
+        EXPECT_EQ(k.log().seen("record 1"), 0u) << "only records since the watch";
+        makeEntries(12);  // record 1, record 10, record 11
+        EXPECT_EQ(k.log().seen("record 1"), 3u);
+        EXPECT_EQ(k.log().seen("record 2"), 0u) << "not watched";
+        EXPECT_FALSE(k.log().contains("record 1\n"));
+    }
+}
+
 }  // namespace

@@ -74,6 +74,10 @@ public:
     std::size_t count(const std::string& s) const;  // lines containing s
     void clear();
     void echo(bool fOn);  // also write every record to stderr (also KV_DBGPRINT=1)
+    // Counts from now on the records that contain s, kept in the ring or
+    // not: a line a test waits for may leave the ring before the test looks.
+    void watch(const std::string& s);
+    std::size_t seen(const std::string& s) const;  // records with s since watch(s)
     explicit Log(detail::State& s) : _s(s) {}
 
 private:

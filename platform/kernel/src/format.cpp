@@ -414,7 +414,7 @@ bool recordTextWanted()
     if (!ps)
         return true;
     std::lock_guard<std::mutex> lk(ps->logMtx);
-    return ps->fEcho || ps->records.capacity() > 0;
+    return ps->fEcho || ps->records.capacity() > 0 || !ps->watched.empty();
 }
 
 // Into the slot of the ring, whose storage a full ring reuses.
@@ -425,6 +425,9 @@ void logRecord(const char* text)
     if (ps) {
         std::lock_guard<std::mutex> lk(ps->logMtx);
         ps->records.pushSlot().assign(text);
+        for (auto& [s, c] : ps->watched)
+            if (std::strstr(text, s.c_str()))
+                ++c;
         fEcho = ps->fEcho;
     }
     if (fEcho) {
@@ -496,6 +499,26 @@ void Log::echo(bool fOn)
 {
     std::lock_guard<std::mutex> lk(_s.logMtx);
     _s.fEcho = fOn;
+}
+
+void Log::watch(const std::string& s)
+{
+    std::lock_guard<std::mutex> lk(_s.logMtx);
+    for (auto& w : _s.watched)
+        if (w.first == s) {
+            w.second = 0;
+            return;
+        }
+    _s.watched.emplace_back(s, 0);
+}
+
+std::size_t Log::seen(const std::string& s) const
+{
+    std::lock_guard<std::mutex> lk(_s.logMtx);
+    for (const auto& w : _s.watched)
+        if (w.first == s)
+            return w.second;
+    return 0;
 }
 
 }  // namespace kstub

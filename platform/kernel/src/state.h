@@ -168,6 +168,8 @@ struct State {
     mutable std::mutex logMtx;
     kvring::Ring<std::string> records{kDefaultLogCapacity};
     bool fEcho = false;
+    // Texts a test watches, with the records that held them since.
+    std::vector<std::pair<std::string, std::size_t>> watched;
 
     // Memory probes.
     mutable std::mutex memMtx;
