@@ -61,7 +61,7 @@ TEST(PlatformProbe, RefusesWhatTheKernelWouldRefuse)
         EXPECT_EQ(probe(reinterpret_cast<void*>(r.va), r.cb, UserMode, r.op), r.fOk) << r.what;
     // An unmapped page, and a range that runs from a mapped page into it.
     ASSERT_EQ(mprotect(p + 2 * PAGE_SIZE, PAGE_SIZE, PROT_READ | PROT_WRITE), 0);
-    ASSERT_EQ(munmap(p + 3 * PAGE_SIZE, PAGE_SIZE), 0);
+    ASSERT_TRUE(pg.unmap(3));
     unsigned char vec;
     ASSERT_NE(mincore(p + 3 * PAGE_SIZE, PAGE_SIZE, &vec), 0);  // still a hole
     EXPECT_FALSE(probe(p + 3 * PAGE_SIZE, 1, UserMode, IoReadAccess));
@@ -127,7 +127,6 @@ TEST(PlatformProbe, TouchesChangeNothingAndEachThreadSeesItsOwnRefusals)
         th.join();
     EXPECT_EQ(cWrong, std::vector<int>(4, 0));
     EXPECT_EQ(k.mdlsOutstanding(), 0u);
-    munmap(p + 3 * PAGE_SIZE, PAGE_SIZE);  // the one the pages leave to the test
 }
 
 // The start of the main thread's stack, from the process's map.
@@ -190,7 +189,6 @@ TEST(PlatformProbe, AWriteProbeLosesNoWriteOfAnotherThread)
     adder.join();
     EXPECT_EQ(cRefused, 0);
     EXPECT_EQ(__atomic_load_n(pc, __ATOMIC_RELAXED), cAdded);
-    munmap(pg.p + PAGE_SIZE, PAGE_SIZE);
 }
 
 // The probe's fault guard catches only the probe's own touches: any other
