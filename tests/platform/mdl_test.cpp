@@ -265,8 +265,10 @@ TEST(PlatformProbe, TheProbeWithoutTouchesRefusesWhatTheGuardRefuses)
     std::vector<char> before(p, p + 2 * PAGE_SIZE);
     ASSERT_EQ(mprotect(p + PAGE_SIZE, PAGE_SIZE, PROT_READ), 0);
     ASSERT_EQ(mprotect(p + 2 * PAGE_SIZE, PAGE_SIZE, PROT_NONE), 0);
-    ASSERT_TRUE(pg.unmap(3));
     const uintptr_t below = mainStackStart() - PAGE_SIZE;
+    // Last, so that no allocation maps memory into the hole.
+    ASSERT_TRUE(pg.unmap(3));
+    ASSERT_TRUE(isHole(reinterpret_cast<uintptr_t>(p + 3 * PAGE_SIZE)));
     struct Row {
         const char* what;
         const void* va;
