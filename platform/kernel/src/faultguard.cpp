@@ -13,7 +13,6 @@
 #include <ucontext.h>
 
 #include <cerrno>
-#include <mutex>
 
 #include "state.h"
 
@@ -23,16 +22,6 @@ namespace kstub::detail {
 // fault in the probe back to it, so its builds probe with the memory calls;
 // so do machines without the touches below.
 #if defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
-
-namespace {
-
-// What a probe's touches jump back to, and the caller's mask to give back.
-struct Slot {
-    sigjmp_buf jb;
-    sigset_t maskCaller;  // the thread's mask before the probe let faults through
-};
-
-}  // namespace
 
 // The touches: touch(p, ps) reads the byte at p, or ors zero into it
 // atomically (which changes nothing but needs a writable page), as its first
@@ -67,9 +56,13 @@ kvProbeTouchWrite:
 
 namespace {
 
+// What a probe's touches jump back to, and the caller's mask to give back.
+struct Slot {
+    sigjmp_buf jb;
+    sigset_t maskCaller;  // the thread's mask before the probe let faults through
+};
+
 struct sigaction g_saOldSegv, g_saOldBus;
-std::once_flag g_onceGuard;
-bool g_fGuard = false;
 
 // A fault signal that was sent (kill, raise, sigqueue...), not caused.
 bool wasSent(const siginfo_t* psi) { return !psi || psi->si_code <= 0; }
@@ -164,19 +157,22 @@ __attribute__((noinline)) bool touchArmed(Slot& slot, uintptr_t lo, uintptr_t hi
     return true;
 }
 
+bool installGuard()
+{
+    struct sigaction sa {};
+    sa.sa_sigaction = onFault;
+    sa.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
+    sigemptyset(&sa.sa_mask);
+    return countedCall(::sigaction(SIGSEGV, &sa, &g_saOldSegv)) == 0 &&
+           countedCall(::sigaction(SIGBUS, &sa, &g_saOldBus)) == 0;
+}
+
 }  // namespace
 
 bool faultGuardInstalled()
 {
-    std::call_once(g_onceGuard, [] {
-        struct sigaction sa {};
-        sa.sa_sigaction = onFault;
-        sa.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
-        sigemptyset(&sa.sa_mask);
-        g_fGuard = countedCall(::sigaction(SIGSEGV, &sa, &g_saOldSegv)) == 0 &&
-                   countedCall(::sigaction(SIGBUS, &sa, &g_saOldBus)) == 0;
-    });
-    return g_fGuard;
+    static const bool s_fGuard = installGuard();
+    return s_fGuard;
 }
 
 bool touchUnderGuard(uintptr_t lo, uintptr_t hi, bool fWrite)

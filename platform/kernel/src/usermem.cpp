@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include "state.h"
 
@@ -103,10 +102,8 @@ bool mappedInProcess(uintptr_t lo, uintptr_t hi, bool fWrite)
 struct Hole {
     uintptr_t lo = 0, hi = UINTPTR_MAX;
 };
-Hole g_holeBelowStack;
-std::once_flag g_onceHole;
 
-Hole holeBelowStack()
+Hole findHoleBelowStack()
 {
     Hole hole;
     uintptr_t endBelow = 0;
@@ -147,8 +144,8 @@ bool insideMappings(uintptr_t lo, uintptr_t hi)
 // of older kernels grow the stack too). Elsewhere such a page faults.
 bool inHoleBelowStack(uintptr_t lo, uintptr_t hi)
 {
-    std::call_once(g_onceHole, [] { g_holeBelowStack = holeBelowStack(); });
-    uintptr_t a = std::max(lo, g_holeBelowStack.lo), b = std::min(hi, g_holeBelowStack.hi);
+    static const Hole s_hole = findHoleBelowStack();
+    uintptr_t a = std::max(lo, s_hole.lo), b = std::min(hi, s_hole.hi);
     return a < b && !insideMappings(a, b);
 }
 
