@@ -97,6 +97,14 @@ TEST(PlatformProbe, TestRegisteredRangesAndInjectedFailures)
     EXPECT_EQ(k.mdlsOutstanding(), 0u);
 }
 
+// Fills cb bytes at p with a pattern; returns what they hold.
+std::vector<char> patterned(char* p, std::size_t cb)
+{
+    for (std::size_t i = 0; i < cb; ++i)
+        p[i] = char(i * 7 + 3);
+    return std::vector<char>(p, p + cb);
+}
+
 // The probe's touches leave every byte as it was, and probes on several
 // threads at once each see their own refusals.
 TEST(PlatformProbe, TouchesChangeNothingAndEachThreadSeesItsOwnRefusals)
@@ -105,9 +113,7 @@ TEST(PlatformProbe, TouchesChangeNothingAndEachThreadSeesItsOwnRefusals)
     Pages pg(4);
     ASSERT_NE(pg.p, MAP_FAILED);
     char* p = pg.p;
-    for (std::size_t i = 0; i < 2 * PAGE_SIZE; ++i)
-        p[i] = char(i * 7 + 3);
-    std::vector<char> before(p, p + 2 * PAGE_SIZE);
+    const std::vector<char> before = patterned(p, 2 * PAGE_SIZE);
     EXPECT_TRUE(probe(p + 5, ULONG(2 * PAGE_SIZE - 10), UserMode, IoModifyAccess));
     EXPECT_EQ(std::memcmp(before.data(), p, before.size()), 0);
     // No-access pages (a hole could be filled by the threads' own mappings).
@@ -260,9 +266,7 @@ TEST(PlatformProbe, TheProbeWithoutTouchesRefusesWhatTheGuardRefuses)
     Pages pg(4);
     ASSERT_NE(pg.p, MAP_FAILED);
     char* p = pg.p;
-    for (std::size_t i = 0; i < 2 * PAGE_SIZE; ++i)
-        p[i] = char(i * 5 + 1);
-    std::vector<char> before(p, p + 2 * PAGE_SIZE);
+    const std::vector<char> before = patterned(p, 2 * PAGE_SIZE);
     ASSERT_EQ(mprotect(p + PAGE_SIZE, PAGE_SIZE, PROT_READ), 0);
     ASSERT_EQ(mprotect(p + 2 * PAGE_SIZE, PAGE_SIZE, PROT_NONE), 0);
     const uintptr_t below = mainStackStart() - PAGE_SIZE;
