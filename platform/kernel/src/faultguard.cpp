@@ -5,14 +5,19 @@
 // touch's when it was caused (not sent) at that instruction, and the
 // registers there say which byte and which probe. Any other fault, and any
 // fault signal that was sent, gets what was there before the guard, as
-// without it. Nothing is kept per thread: a handler that jumps out of a probe
-// leaves nothing behind.
+// without it. Nothing of a probe is kept: a handler that jumps out of one
+// leaves nothing behind. The touches need the fault signals let through,
+// and only the kernel knows whether the thread blocks them: a probe asks
+// (one system call, which also lets them through), but in a request of user
+// mode only the first one does, while the kernel says no handler has run.
 #include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <sys/rseq.h>
 #include <ucontext.h>
 
 #include <cerrno>
+#include <cstddef>
 
 #include "state.h"
 
@@ -29,6 +34,9 @@ namespace kstub::detail {
 extern "C" {
 __attribute__((visibility("hidden"))) void kvProbeTouchRead(uintptr_t p, void* ps);
 __attribute__((visibility("hidden"))) void kvProbeTouchWrite(uintptr_t p, void* ps);
+// After the signature the kernel looks for before a restartable sequence's
+// abort address.
+__attribute__((visibility("hidden"))) extern const char kvProbeAnswerMark[];
 }
 asm(R"(
     .pushsection .text
@@ -52,7 +60,16 @@ kvProbeTouchWrite:
     .cfi_endproc
     .size kvProbeTouchWrite, . - kvProbeTouchWrite
     .popsection
+    .pushsection .rodata
+    .p2align 2
+    .long 0x53053053
+    .globl kvProbeAnswerMark
+    .hidden kvProbeAnswerMark
+kvProbeAnswerMark:
+    .long 0
+    .popsection
 )");
+static_assert(RSEQ_SIG == 0x53053053, "the signature before the mark");
 
 namespace {
 
@@ -63,6 +80,35 @@ struct Slot {
 };
 
 struct sigaction g_saOldSegv, g_saOldBus;
+
+// The answer a request's first probe got: the thread's mask, which lets
+// fault signals through. It holds while the thread's restartable-sequence
+// field still points at g_csAnswer, a sequence of no instructions: the
+// kernel clears the field when it delivers a signal to the thread or
+// preempts it outside the sequence, that is, always.
+const struct rseq_cs g_csAnswer = {0, 0, reinterpret_cast<uintptr_t>(kvProbeAnswerMark), 0,
+                                   reinterpret_cast<uintptr_t>(kvProbeAnswerMark)};
+thread_local bool t_fInRequest = false, t_fAnswered = false;
+thread_local sigset_t t_maskAnswer;
+
+// The thread's restartable-sequence field; null when it has none.
+using SequenceField = decltype(rseq::rseq_cs);
+SequenceField* sequenceField()
+{
+    if (__rseq_size < offsetof(struct rseq, rseq_cs) + sizeof(SequenceField))
+        return nullptr;
+    auto* prs = reinterpret_cast<struct rseq*>(static_cast<char*>(__builtin_thread_pointer()) + __rseq_offset);
+    return &prs->rseq_cs;
+}
+
+// True while nothing can have changed the thread's mask since the request
+// began: the kernel has not cleared the field the request set.
+bool requestUndisturbed()
+{
+    SequenceField* pcs = sequenceField();
+    return t_fInRequest && pcs &&
+           __atomic_load_n(pcs, __ATOMIC_RELAXED) == reinterpret_cast<uintptr_t>(&g_csAnswer);
+}
 
 // A fault signal that was sent (kill, raise, sigqueue...), not caused.
 bool wasSent(const siginfo_t* psi) { return !psi || psi->si_code <= 0; }
@@ -138,12 +184,15 @@ void onFault(int sig, siginfo_t* psi, void* pctx)
 // Fault signals are let through (whatever the thread blocks) once the jump
 // target is set: one that was sent while they were blocked arrives then and
 // is handed on as at any other time.
-__attribute__((noinline)) bool touchArmed(Slot& slot, uintptr_t lo, uintptr_t hi, bool fWrite)
+// With fAsk false, slot.maskCaller is known already and lets them through.
+__attribute__((noinline)) bool touchArmed(Slot& slot, uintptr_t lo, uintptr_t hi, bool fWrite, bool fAsk)
 {
     if (sigsetjmp(slot.jb, 0) != 0)
         return false;  // the guard jumped back
-    sigset_t faults = faultSignals();
-    countedCall(pthread_sigmask(SIG_UNBLOCK, &faults, &slot.maskCaller));
+    if (fAsk) {
+        sigset_t faults = faultSignals();
+        countedCall(pthread_sigmask(SIG_UNBLOCK, &faults, &slot.maskCaller));
+    }
     uintptr_t pos = lo;
     while (pos < hi) {
         if (fWrite)
@@ -178,13 +227,41 @@ bool faultGuardInstalled()
 bool touchUnderGuard(uintptr_t lo, uintptr_t hi, bool fWrite)
 {
     Slot slot;
-    sigemptyset(&slot.maskCaller);
-    bool fOk = touchArmed(slot, lo, hi, fWrite);
+    bool fUndisturbed = requestUndisturbed();
+    bool fAsk = !(fUndisturbed && t_fAnswered);
+    if (fAsk)
+        sigemptyset(&slot.maskCaller);
+    else
+        slot.maskCaller = t_maskAnswer;
+    bool fOk = touchArmed(slot, lo, hi, fWrite, fAsk);
+    bool fBlocked = sigismember(&slot.maskCaller, SIGSEGV) || sigismember(&slot.maskCaller, SIGBUS);
     // After a jump back the mask is the one the guard was reached with, to
     // which a handler that handed it the fault may have added its own.
-    if (!fOk || sigismember(&slot.maskCaller, SIGSEGV) || sigismember(&slot.maskCaller, SIGBUS))
+    if (!fOk || fBlocked)
         countedCall(pthread_sigmask(SIG_SETMASK, &slot.maskCaller, nullptr));
+    else if (fAsk && fUndisturbed) {
+        t_maskAnswer = slot.maskCaller;
+        t_fAnswered = true;
+    }
     return fOk;
+}
+
+UserRequestScope::UserRequestScope()
+{
+    t_fInRequest = true;
+    t_fAnswered = false;
+    if (SequenceField* pcs = sequenceField())
+        __atomic_store_n(pcs, reinterpret_cast<uintptr_t>(&g_csAnswer), __ATOMIC_RELAXED);
+}
+
+UserRequestScope::~UserRequestScope()
+{
+    t_fInRequest = false;
+    t_fAnswered = false;
+    SequenceField* pcs = sequenceField();
+    SequenceField csMine = reinterpret_cast<uintptr_t>(&g_csAnswer);
+    if (pcs)
+        __atomic_compare_exchange_n(pcs, &csMine, 0, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED);
 }
 
 #else
@@ -192,6 +269,9 @@ bool touchUnderGuard(uintptr_t lo, uintptr_t hi, bool fWrite)
 bool faultGuardInstalled() { return false; }
 
 bool touchUnderGuard(uintptr_t, uintptr_t, bool) { return false; }
+
+UserRequestScope::UserRequestScope() = default;
+UserRequestScope::~UserRequestScope() = default;
 
 #endif
 

@@ -259,6 +259,19 @@ bool faultGuardInstalled();
 // is as it was.
 bool touchUnderGuard(uintptr_t lo, uintptr_t hi, bool fWrite);
 
+// A request of user mode running on the calling thread: its probes ask
+// whether the thread lets fault signals through at the first of them, and
+// the others take that answer while it holds: until a signal handler runs on
+// the thread or the thread is preempted, which the kernel tells by clearing
+// the thread's restartable-sequence field that the request set. Where the
+// thread has no such field, every probe asks.
+struct UserRequestScope {
+    UserRequestScope();
+    ~UserRequestScope();
+    UserRequestScope(const UserRequestScope&) = delete;
+    UserRequestScope& operator=(const UserRequestScope&) = delete;
+};
+
 // Every system call of the user memory functions goes through countedCall,
 // so that tests can pin what a probe costs.
 inline std::atomic<std::size_t> g_cUserMemoryCalls{0};
