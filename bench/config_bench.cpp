@@ -51,8 +51,8 @@ int main(int argc, char** argv)
 {
     kvbench::StackWorld stack;
     if (!stack.start())
-        return 1;
-    int rc = 1;
+        return kvbench::kNotJudged;
+    int rc = kvbench::kNotJudged;
     {
         KVdepQir100::QirLocalTaskInitializer ini(szDev);
         if (!ini.isGood() || ini.prp() == nullptr) {

@@ -50,15 +50,15 @@ int main(int argc, char** argv)
     KVdepSim100::DirectHost direct(*pboardDirect);
     if (direct.configure() != usbsim::UsbXfer::Ok || direct.download("qir_firmware") != usbsim::UsbXfer::Ok) {
         std::fprintf(stderr, "the directly driven board did not start\n");
-        return 1;
+        return kvbench::kNotJudged;
     }
     pdirect = &direct;
     kvbench::StackWorld stack;
     if (!stack.start())
-        return 1;
+        return kvbench::kNotJudged;
     if (hix_burst_init(0, 0) != 0) {
         std::fprintf(stderr, "the board did not open: %s\n", hix_errortext(0));
-        return 1;
+        return kvbench::kNotJudged;
     }
     int rc = kvbench::runWithRatios(argc, argv,
                                     {{"BM_ExchangeThroughTheStack", "BM_ExchangeWithTheBoardDirectly",

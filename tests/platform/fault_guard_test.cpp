@@ -8,6 +8,7 @@
 // the dispositions the case gives.
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <setjmp.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,7 +36,7 @@ constexpr bool kSanitizerHandler = false;
 
 // Exit codes of the children that say what went wrong; a sanitizer's own
 // exit codes lie below them.
-enum : int { kAccepted = 101, kSurvived, kCount, kStillGuarded, kMask, kInHandler };
+enum : int { kAccepted = 101, kSurvived, kCount, kStillGuarded, kMask, kInHandler, kReached };
 
 // True when the child ended as a fault signal ends a process: by the signal,
 // or where a sanitizer's handler was there before the guard, by that handler.
@@ -68,6 +69,32 @@ void setMask(int how, std::initializer_list<int> sigs)
     for (int s : sigs)
         sigaddset(&set, s);
     pthread_sigmask(how, &set, nullptr);
+}
+
+sigset_t currentMask()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    pthread_sigmask(SIG_SETMASK, nullptr, &set);
+    return set;
+}
+
+bool sameSignals(const sigset_t& a, const sigset_t& b)
+{
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sigismember(&a, sig) != sigismember(&b, sig))
+            return false;
+    return true;
+}
+
+// An alternate signal stack for the calling thread, as crash reporters set.
+void giveAlternateStack()
+{
+    static char s_stack[1 << 16];
+    stack_t st{};
+    st.ss_sp = s_stack;
+    st.ss_size = sizeof s_stack;
+    sigaltstack(&st, nullptr);
 }
 
 volatile sig_atomic_t g_cHandled = 0;
@@ -222,7 +249,8 @@ void pendBusFor(void (*pfn)(int))
 // A fault signal sent while the thread blocks it arrives when a probe lets
 // fault signals through, with the probe's guard armed: its handler runs
 // inside the probe. A probe in that handler leaves the outer probe guarded;
-// a fault of the handler's own is not taken for the probe's.
+// a fault of the handler's own is not taken for the probe's, not even inside
+// the range the probe touches.
 TEST(PlatformFaultGuardDeathTest, AHandlerThatInterruptsAProbeMayProbeButItsOwnFaultIsItsOwn)
 {
     if (!kGuardBuild)
@@ -240,14 +268,163 @@ TEST(PlatformFaultGuardDeathTest, AHandlerThatInterruptsAProbeMayProbeButItsOwnF
             std::_Exit(0);
         },
         ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(
-        {
-            kstub::Kernel k;
-            pendBusFor(faultOfItsOwn);
-            probe(g_good, sizeof g_good, UserMode, IoReadAccess);
-            std::_Exit(g_cHandled == 1 ? kSurvived : kInHandler);
-        },
-        [](int status) { return endedBy(status, SIGSEGV); }, "");
+    for (bool fInRange : {false, true}) {
+        EXPECT_EXIT(
+            {
+                kstub::Kernel k;
+                pendBusFor(faultOfItsOwn);
+                probe(fInRange ? g_pBad : g_good, 1, UserMode, IoReadAccess);
+                std::_Exit(g_cHandled == 1 ? kSurvived : kInHandler);
+            },
+            [](int status) { return endedBy(status, SIGSEGV); }, "")
+            << (fInRange ? "inside the probe's range" : "outside the probe's range");
+    }
+}
+
+// A program that installs its own fault handler after the first probe and
+// hands on what it does not handle itself (crash reporters do): a probe's
+// fault reaches the guard through it, and the probe is refused with the
+// caller's mask as it was, whatever that handler's mask and flags, so that a
+// later real fault reaches the handler again.
+struct sigaction g_saGuard;
+volatile sig_atomic_t g_fProbed = 0;
+
+void chainingHandler(int sig, siginfo_t* psi, void* pctx)
+{
+    if (g_fProbed)
+        std::_Exit(kReached);
+    g_saGuard.sa_sigaction(sig, psi, pctx);
+    std::_Exit(kInHandler);  // the guard handed the probe's own fault on
+}
+
+TEST(PlatformFaultGuardDeathTest, ARefusedProbeLeavesTheMaskOfAHandlerThatChainsToTheGuard)
+{
+    if (!kGuardBuild)
+        GTEST_SKIP() << "no fault guard in this build";
+    struct Row {
+        const char* what;
+        bool fFullMask;
+        int flags;
+    };
+    const Row rows[] = {
+        {"full mask", true, 0},
+        {"full mask, SA_NODEFER", true, SA_NODEFER},
+        {"empty mask", false, 0},
+        {"empty mask, SA_NODEFER", false, SA_NODEFER},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EXIT(
+            {
+                kstub::Kernel k;
+                g_pBad = faultingPage(SIGSEGV);
+                if (!probe(g_good, sizeof g_good, UserMode, IoReadAccess))
+                    std::_Exit(kStillGuarded);  // the first probe installs the guard
+                struct sigaction sa {};
+                sa.sa_sigaction = chainingHandler;
+                sa.sa_flags = SA_SIGINFO | r.flags;
+                if (r.fFullMask)
+                    sigfillset(&sa.sa_mask);
+                sigaction(SIGSEGV, &sa, &g_saGuard);
+                const sigset_t before = currentMask();
+                if (!refused(g_pBad))
+                    std::_Exit(kAccepted);
+                if (!sameSignals(currentMask(), before))
+                    std::_Exit(kMask);
+                g_fProbed = 1;
+                *reinterpret_cast<volatile char*>(g_pBad) = 1;
+                std::_Exit(kSurvived);
+            },
+            ::testing::ExitedWithCode(kReached), "")
+            << r.what;
+    }
+}
+
+// A handler that jumps out of a probe (siglongjmp) leaves nothing of it
+// behind: a later real fault inside the range that probe was touching, at
+// the depth of the probe or deeper, reaches the program's handler. The
+// handler runs on an alternate stack, so that nothing overwrites what the
+// probe left on its own.
+sigjmp_buf g_jbOut;
+volatile sig_atomic_t g_fJumpedOut = 0;
+
+void jumpOutOnce(int)
+{
+    if (g_fJumpedOut)
+        std::_Exit(kReached);
+    g_fJumpedOut = 1;
+    siglongjmp(g_jbOut, 1);
+}
+
+void jumpOutOnceThenChain(int sig, siginfo_t* psi, void* pctx)
+{
+    if (!g_fJumpedOut) {
+        g_fJumpedOut = 1;
+        siglongjmp(g_jbOut, 1);
+    }
+    g_saGuard.sa_sigaction(sig, psi, pctx);
+    std::_Exit(kInHandler);  // the program's handler was not reached
+}
+
+__attribute__((noinline)) void faultDeeper(char* p, int depth)
+{
+    volatile char pad[256];
+    pad[0] = char(depth);
+    if (depth > 0)
+        faultDeeper(p, depth - 1);
+    else
+        *reinterpret_cast<volatile char*>(p) = pad[0];
+}
+
+// The child of one case: a probe of a good page and a no-access one that a
+// handler jumps out of, then a real fault on the no-access page, depth frames
+// further down.
+__attribute__((noinline)) void jumpOutThenFault(bool fAfterGuard, int depth)
+{
+    giveAlternateStack();
+    struct sigaction sa {};
+    sa.sa_handler = jumpOutOnce;
+    sa.sa_flags = SA_ONSTACK;
+    sigaction(SIGSEGV, &sa, nullptr);  // the program's handler, there before the guard
+    sigaction(SIGBUS, &sa, nullptr);
+    kstub::Kernel k;
+    kvtest::Pages pg(2);
+    mprotect(pg.p + PAGE_SIZE, PAGE_SIZE, PROT_NONE);
+    if (!probe(g_good, sizeof g_good, UserMode, IoReadAccess))
+        std::_Exit(kStillGuarded);
+    if (fAfterGuard) {
+        struct sigaction saAfter {};
+        saAfter.sa_sigaction = jumpOutOnceThenChain;
+        saAfter.sa_flags = SA_SIGINFO | SA_ONSTACK;
+        sigaction(SIGSEGV, &saAfter, &g_saGuard);
+    } else {
+        setMask(SIG_BLOCK, {SIGBUS});
+        raise(SIGBUS);  // arrives when the probe lets fault signals through
+    }
+    if (sigsetjmp(g_jbOut, 1) == 0) {
+        probe(pg.p, 2 * PAGE_SIZE, UserMode, IoReadAccess);
+        std::_Exit(kSurvived);  // the handler did not jump out
+    }
+    faultDeeper(pg.p + PAGE_SIZE, depth);
+    std::_Exit(kAccepted);  // the real fault was taken for the probe's
+}
+
+TEST(PlatformFaultGuardDeathTest, AHandlerThatJumpsOutOfAProbeLeavesNothingBehind)
+{
+    if (!kGuardBuild)
+        GTEST_SKIP() << "no fault guard in this build";
+    struct Row {
+        const char* what;
+        bool fAfterGuard;  // the jump is made by a handler installed after the guard
+        int depth;         // frames below the probe's caller the real fault is made at
+    };
+    const Row rows[] = {
+        {"a handler before the guard, reached by a signal the probe lets through", false, 0},
+        {"the same, the real fault made deeper", false, 8},
+        {"a handler after the guard, reached by the probe's own fault", true, 0},
+        {"the same, the real fault made deeper", true, 8},
+    };
+    for (const Row& r : rows)
+        EXPECT_EXIT(jumpOutThenFault(r.fAfterGuard, r.depth), ::testing::ExitedWithCode(kReached), "") << r.what;
 }
 
 }  // namespace

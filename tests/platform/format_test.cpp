@@ -142,6 +142,8 @@ TEST(PlatformFormat, WidthsBeyondAnIntAreTheLargestWidth)
         {"%*d|", INT_MIN, 5, "5" + std::string(14, ' ')},
         {"%*d|", INT_MAX, 5, std::string(15, ' ')},
         {"%99999999999d", 5, 0, std::string(15, ' ')},
+        {"%2147483648d", 5, 0, std::string(15, ' ')},
+        {"%4294967298d", 5, 0, std::string(15, ' ')},  // 2 if the digits wrapped
         {"%-99999999999d", 5, 0, "5" + std::string(14, ' ')},
         {"%.99999999999d", 5, 0, std::string(15, '0')},
     };
@@ -150,6 +152,15 @@ TEST(PlatformFormat, WidthsBeyondAnIntAreTheLargestWidth)
         EXPECT_EQ(RtlStringCbPrintfA(buf, sizeof buf, r.fmt, r.a, r.b), STATUS_BUFFER_OVERFLOW) << r.fmt;
         EXPECT_EQ(std::string(buf), r.want) << r.fmt << " " << r.a;
     }
+    // A written precision beyond an int bounds a text as the largest one.
+    const Case texts[] = {
+        {"%.99999999999s", kstub::formatString("[%.99999999999s]", "abc"), "[abc]"},
+        {"%.2147483648s", kstub::formatString("[%.2147483648s]", "abc"), "[abc]"},
+        {"%.4294967298s", kstub::formatString("[%.4294967298s]", "abc"), "[abc]"},  // "ab" if the digits wrapped
+        {"%.4294967298ws", kstub::formatString("[%.4294967298ws]", u"abc"), "[abc]"},
+    };
+    for (const Case& c : texts)
+        EXPECT_EQ(c.got, c.want) << c.name;
     EXPECT_EQ(kstub::format(nullptr, 0, "%*d", INT_MIN, 5), INT_MAX);
     EXPECT_EQ(kstub::format(nullptr, 0, "%*d%*d", INT_MAX, 5, INT_MAX, 5), INT_MAX);
 }

@@ -61,7 +61,7 @@ TEST(PlatformProbe, RefusesWhatTheKernelWouldRefuse)
         EXPECT_EQ(probe(reinterpret_cast<void*>(r.va), r.cb, UserMode, r.op), r.fOk) << r.what;
     // An unmapped page, and a range that runs from a mapped page into it.
     ASSERT_EQ(mprotect(p + 2 * PAGE_SIZE, PAGE_SIZE, PROT_READ | PROT_WRITE), 0);
-    ASSERT_EQ(munmap(p + 3 * PAGE_SIZE, PAGE_SIZE), 0);
+    ASSERT_TRUE(pg.unmap(3));
     unsigned char vec;
     ASSERT_NE(mincore(p + 3 * PAGE_SIZE, PAGE_SIZE, &vec), 0);  // still a hole
     EXPECT_FALSE(probe(p + 3 * PAGE_SIZE, 1, UserMode, IoReadAccess));
@@ -97,6 +97,14 @@ TEST(PlatformProbe, TestRegisteredRangesAndInjectedFailures)
     EXPECT_EQ(k.mdlsOutstanding(), 0u);
 }
 
+// Fills cb bytes at p with a pattern; returns what they hold.
+std::vector<char> patterned(char* p, std::size_t cb)
+{
+    for (std::size_t i = 0; i < cb; ++i)
+        p[i] = char(i * 7 + 3);
+    return std::vector<char>(p, p + cb);
+}
+
 // The probe's touches leave every byte as it was, and probes on several
 // threads at once each see their own refusals.
 TEST(PlatformProbe, TouchesChangeNothingAndEachThreadSeesItsOwnRefusals)
@@ -105,9 +113,7 @@ TEST(PlatformProbe, TouchesChangeNothingAndEachThreadSeesItsOwnRefusals)
     Pages pg(4);
     ASSERT_NE(pg.p, MAP_FAILED);
     char* p = pg.p;
-    for (std::size_t i = 0; i < 2 * PAGE_SIZE; ++i)
-        p[i] = char(i * 7 + 3);
-    std::vector<char> before(p, p + 2 * PAGE_SIZE);
+    const std::vector<char> before = patterned(p, 2 * PAGE_SIZE);
     EXPECT_TRUE(probe(p + 5, ULONG(2 * PAGE_SIZE - 10), UserMode, IoModifyAccess));
     EXPECT_EQ(std::memcmp(before.data(), p, before.size()), 0);
     // No-access pages (a hole could be filled by the threads' own mappings).
@@ -127,7 +133,6 @@ TEST(PlatformProbe, TouchesChangeNothingAndEachThreadSeesItsOwnRefusals)
         th.join();
     EXPECT_EQ(cWrong, std::vector<int>(4, 0));
     EXPECT_EQ(k.mdlsOutstanding(), 0u);
-    munmap(p + 3 * PAGE_SIZE, PAGE_SIZE);  // the one the pages leave to the test
 }
 
 // The start of the main thread's stack, from the process's map.
@@ -162,6 +167,139 @@ TEST(PlatformProbe, TheHoleBelowTheMainStackIsRefusedAndStaysAHole)
     EXPECT_EQ(mainStackStart(), start);
 }
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kGuardBuild = false;  // these builds probe through memory calls
+#else
+constexpr bool kGuardBuild = true;
+#endif
+
+// The system calls of one probe on the calling thread, which the stand-in
+// counts.
+std::size_t callsOfProbe(kstub::Kernel& k, const void* va, ULONG cb, LOCK_OPERATION op, bool fOk)
+{
+    std::size_t cBefore = k.memory().systemCalls();
+    EXPECT_EQ(probe(va, cb, UserMode, op), fOk);
+    return k.memory().systemCalls() - cBefore;
+}
+
+// What a probe costs in system calls. Ordinary memory (mapped and accessible,
+// away from the hole below the main stack, fault signals not blocked) costs
+// one: the call that lets fault signals through the touches and tells
+// whether the caller blocks them (the builds without the fault guard: the
+// memory call, and for write access the call that finds it). A caller that
+// blocks them, or a touch that faults, adds the call that puts the caller's
+// mask back; a range in the hole below the main stack is asked about first.
+TEST(PlatformProbe, TheSystemCallsOfAProbeAreCounted)
+{
+    kstub::Kernel k;
+    Pages pg(3);
+    ASSERT_NE(pg.p, MAP_FAILED);
+    ASSERT_EQ(mprotect(pg.p + PAGE_SIZE, PAGE_SIZE, PROT_READ), 0);
+    ASSERT_EQ(mprotect(pg.p + 2 * PAGE_SIZE, PAGE_SIZE, PROT_NONE), 0);
+    std::vector<char> heap(3 * PAGE_SIZE);
+    static char s_data[64];
+    char stack[64] = {};
+    int fd = memfd_create("kvtest-file", MFD_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, PAGE_SIZE), 0);
+    void* file = mmap(nullptr, PAGE_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    ASSERT_NE(file, MAP_FAILED);
+    EXPECT_TRUE(probe(s_data, 1, UserMode, IoReadAccess));  // what a first probe sets up
+    struct Row {
+        const char* what;
+        const void* va;
+        ULONG cb;
+        LOCK_OPERATION op;
+        bool fOk;
+        std::size_t cGuard, cMemoryCalls;  // 0: not pinned
+    };
+    const uintptr_t below = mainStackStart() - PAGE_SIZE;
+    const Row rows[] = {
+        {"heap, three pages, read", heap.data(), ULONG(heap.size()), IoReadAccess, true, 1, 1},
+        {"heap, three pages, modify", heap.data(), ULONG(heap.size()), IoModifyAccess, true, 1, 2},
+        {"static data, write", s_data, sizeof s_data, IoWriteAccess, true, 1, 2},
+        {"the caller's stack, modify", stack, sizeof stack, IoModifyAccess, true, 1, 2},
+        {"fresh page, read", pg.p, PAGE_SIZE, IoReadAccess, true, 1, 1},
+        {"fresh page, write", pg.p, PAGE_SIZE, IoWriteAccess, true, 1, 2},
+        {"shared file page, modify", file, PAGE_SIZE, IoModifyAccess, true, 1, 2},
+        {"read-only page, read", pg.p + PAGE_SIZE, 16, IoReadAccess, true, 1, 1},
+        {"read-only page, write", pg.p + PAGE_SIZE, 16, IoWriteAccess, false, 2, 0},
+        {"no-access page", pg.p + 2 * PAGE_SIZE, 1, IoReadAccess, false, 2, 1},
+        {"below the main stack", reinterpret_cast<void*>(below), 16, IoReadAccess, false, 1, 1},
+    };
+    for (const Row& r : rows) {
+        std::size_t cWant = kGuardBuild ? r.cGuard : r.cMemoryCalls;
+        std::size_t c = callsOfProbe(k, r.va, r.cb, r.op, r.fOk);
+        if (cWant != 0) {
+            EXPECT_EQ(c, cWant) << r.what;
+        }
+    }
+    // On a thread of its own.
+    std::size_t cThread = 0;
+    kvtest::JoiningThread([&] {
+        char local[64] = {};
+        cThread = callsOfProbe(k, local, sizeof local, IoModifyAccess, true);
+    }).join();
+    EXPECT_EQ(cThread, kGuardBuild ? 1u : 2u);
+    // A caller that blocks fault signals gets its mask back.
+    sigset_t faults, before;
+    sigemptyset(&faults);
+    sigaddset(&faults, SIGSEGV);
+    pthread_sigmask(SIG_BLOCK, &faults, &before);
+    std::size_t cBlocked = callsOfProbe(k, heap.data(), 16, IoReadAccess, true);
+    sigset_t now;
+    sigemptyset(&now);
+    pthread_sigmask(SIG_SETMASK, &before, &now);
+    EXPECT_TRUE(sigismember(&now, SIGSEGV));
+    EXPECT_EQ(cBlocked, kGuardBuild ? 2u : 1u);
+    munmap(file, PAGE_SIZE);
+}
+
+// The probe without touches, which the builds without the fault guard use,
+// refuses what the guard refuses, called here in every build: it reads a
+// byte of each page through the memory calls and finds write access without
+// writing (the kernel makes the pages writable, or, where it cannot say, the
+// process's map decides).
+TEST(PlatformProbe, TheProbeWithoutTouchesRefusesWhatTheGuardRefuses)
+{
+    Pages pg(4);
+    ASSERT_NE(pg.p, MAP_FAILED);
+    char* p = pg.p;
+    const std::vector<char> before = patterned(p, 2 * PAGE_SIZE);
+    ASSERT_EQ(mprotect(p + PAGE_SIZE, PAGE_SIZE, PROT_READ), 0);
+    ASSERT_EQ(mprotect(p + 2 * PAGE_SIZE, PAGE_SIZE, PROT_NONE), 0);
+    const uintptr_t below = mainStackStart() - PAGE_SIZE;
+    // Last, so that no allocation maps memory into the hole.
+    ASSERT_TRUE(pg.unmap(3));
+    ASSERT_TRUE(isHole(reinterpret_cast<uintptr_t>(p + 3 * PAGE_SIZE)));
+    struct Row {
+        const char* what;
+        const void* va;
+        std::size_t cb;
+        bool fWrite, fOk;
+    };
+    const Row rows[] = {
+        {"writable page, read", p, PAGE_SIZE, false, true},
+        {"writable page, write", p + 8, 16, true, true},
+        {"read-only page, read", p + PAGE_SIZE, PAGE_SIZE, false, true},
+        {"read-only page, write", p + PAGE_SIZE, 16, true, false},
+        {"writable into read-only, write", p + PAGE_SIZE - 8, 16, true, false},
+        {"writable into read-only, read", p + PAGE_SIZE - 8, 16, false, true},
+        {"no-access page, read", p + 2 * PAGE_SIZE, 1, false, false},
+        {"no-access page, write", p + 2 * PAGE_SIZE, 1, true, false},
+        {"unmapped page", p + 3 * PAGE_SIZE, 1, false, false},
+        {"read-only into unmapped, read", p + 3 * PAGE_SIZE - 8, 16, false, false},
+        {"null page", reinterpret_cast<void*>(0x10), 4, false, false},
+        {"below the main stack", reinterpret_cast<void*>(below), 16, false, false},
+        {"below the main stack, write", reinterpret_cast<void*>(below + PAGE_SIZE - 8), 16, true, false},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(kstub::Memory::reachableWithoutTouch(r.va, r.cb, r.fWrite), r.fOk) << r.what;
+    EXPECT_EQ(std::memcmp(before.data(), p, before.size()), 0);
+    EXPECT_TRUE(isHole(below));
+}
+
 // A write probe changes nothing another thread writes at the same time: a
 // counter that one thread increments while another probes its page for write
 // loses no increment.
@@ -190,7 +328,6 @@ TEST(PlatformProbe, AWriteProbeLosesNoWriteOfAnotherThread)
     adder.join();
     EXPECT_EQ(cRefused, 0);
     EXPECT_EQ(__atomic_load_n(pc, __ATOMIC_RELAXED), cAdded);
-    munmap(pg.p + PAGE_SIZE, PAGE_SIZE);
 }
 
 // The probe's fault guard catches only the probe's own touches: any other

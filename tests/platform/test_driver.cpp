@@ -102,6 +102,29 @@ VOID onCancel(PDEVICE_OBJECT, PIRP irp)
         complete(irp, STATUS_CANCELLED);
 }
 
+// True when the probe accepts [pv, pv + cb) for op (nothing is no buffer).
+bool probed(PVOID pv, ULONG cb, LOCK_OPERATION op)
+{
+    if (!pv || cb == 0)
+        return true;
+    PMDL m = IoAllocateMdl(pv, cb, FALSE, FALSE, nullptr);
+    bool fOk = m != nullptr;
+    KV_TRY
+    {
+        if (m)
+            MmProbeAndLockPages(m, UserMode, op);
+    }
+    KV_EXCEPT
+    {
+        fOk = false;
+    }
+    if (fOk)
+        MmUnlockPages(m);
+    if (m)
+        IoFreeMdl(m);
+    return fOk;
+}
+
 NTSTATUS onIoctl(PDEVICE_OBJECT dev, PIRP irp)
 {
     note(dev, irp);
@@ -151,6 +174,19 @@ NTSTATUS onIoctl(PDEVICE_OBJECT dev, PIRP irp)
         int n = std::snprintf(p, sl->Parameters.DeviceIoControl.OutputBufferLength, "direct%u",
                               unsigned(sl->Parameters.DeviceIoControl.InputBufferLength));
         return complete(irp, STATUS_SUCCESS, ULONG_PTR(n));
+    }
+    case kIoctlProbeBoth: {
+        bool fOk = probed(sl->Parameters.DeviceIoControl.Type3InputBuffer,
+                          sl->Parameters.DeviceIoControl.InputBufferLength, IoReadAccess);
+        std::function<void()> onProbes;
+        {
+            std::lock_guard<std::mutex> lk(g_record.mtx);
+            onProbes = g_record.onProbes;
+        }
+        if (onProbes)
+            onProbes();
+        fOk = probed(irp->UserBuffer, sl->Parameters.DeviceIoControl.OutputBufferLength, IoModifyAccess) && fOk;
+        return complete(irp, fOk ? STATUS_SUCCESS : STATUS_ACCESS_VIOLATION);
     }
     case kIoctlStatusMismatch:
         complete(irp, STATUS_SUCCESS);
@@ -265,6 +301,7 @@ void reset()
     g_record.blocked.clear();
     g_record.cStart = g_record.cRemove = g_record.cUnload = 0;
     g_record.onRemove = nullptr;
+    g_record.onProbes = nullptr;
     g_cDevice = 0;
 }
 

@@ -28,6 +28,10 @@ constexpr ULONG kIoctlOutDirect = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x806, METHOD_OU
 // having marked the request; marks it, completes and returns success.
 constexpr ULONG kIoctlPendUnmarked = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x810, METHOD_NEITHER, FILE_ANY_ACCESS);
 constexpr ULONG kIoctlMarkedNoPend = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x811, METHOD_NEITHER, FILE_ANY_ACCESS);
+// Probes the caller's input for reading and output for modifying itself, as
+// the board driver does, with Record::onProbes called between the two:
+// STATUS_ACCESS_VIOLATION when one is refused.
+constexpr ULONG kIoctlProbeBoth = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x807, METHOD_NEITHER, FILE_ANY_ACCESS);
 // Completes with STATUS_SUCCESS and returns STATUS_UNSUCCESSFUL.
 constexpr ULONG kIoctlStatusMismatch = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x812, METHOD_NEITHER, FILE_ANY_ACCESS);
 
@@ -52,6 +56,7 @@ struct Record {
     std::vector<PIRP> blocked;  // kIoctlBlock requests waiting
     int cStart = 0, cRemove = 0, cUnload = 0;
     std::function<void()> onRemove;  // called as IRP_MN_REMOVE_DEVICE arrives, before it goes down
+    std::function<void()> onProbes;  // called between the probes of kIoctlProbeBoth
     std::vector<UCHAR> seenMajors() { std::lock_guard<std::mutex> lk(mtx); std::vector<UCHAR> r; for (auto& s : seen) r.push_back(s.major); return r; }
 };
 

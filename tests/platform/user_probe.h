@@ -4,19 +4,38 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <vector>
+
 #include "kv_kernel.h"
 
 namespace kvtest {
 
-// n fresh read-write pages; the last one is the test's to unmap.
+// n fresh read-write pages (p is MAP_FAILED when they could not be had),
+// unmapped when the scope ends, but for those the test unmapped itself.
 struct Pages {
     char* p;
     std::size_t cb;
-    explicit Pages(std::size_t n) : cb(n * PAGE_SIZE)
+    std::vector<bool> mapped;
+    explicit Pages(std::size_t n) : cb(n * PAGE_SIZE), mapped(n, true)
     {
         p = static_cast<char*>(mmap(nullptr, cb, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     }
-    ~Pages() { munmap(p, cb - PAGE_SIZE); }
+    Pages(const Pages&) = delete;
+    Pages& operator=(const Pages&) = delete;
+    // Unmaps page i now: a hole where a page was.
+    bool unmap(std::size_t i)
+    {
+        mapped.at(i) = false;
+        return munmap(p + i * PAGE_SIZE, PAGE_SIZE) == 0;
+    }
+    ~Pages()
+    {
+        if (p == MAP_FAILED)
+            return;
+        for (std::size_t i = 0; i < mapped.size(); ++i)
+            if (mapped[i])
+                munmap(p + i * PAGE_SIZE, PAGE_SIZE);
+    }
 };
 
 // True when the probe accepted the range (the MDL is then locked and mapped).

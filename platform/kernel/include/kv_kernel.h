@@ -132,6 +132,15 @@ public:
     void clear();
     std::size_t probes() const;    // probes made
     std::size_t refusals() const;  // probes refused
+    // System calls that probes and copies of user memory made in the whole
+    // process so far (across a probe, with no other thread probing, that
+    // probe's).
+    std::size_t systemCalls() const;
+    // The probe of the builds without the fault guard (ThreadSanitizer's),
+    // for tests of any build: true when every page of [p, p + cb) can be
+    // read, and written when fWrite, found through the process's memory calls
+    // without touching the pages and, for write access, without a write.
+    static bool reachableWithoutTouch(const void* p, std::size_t cb, bool fWrite);
     explicit Memory(detail::State& s) : _s(s) {}
 
 private:

@@ -291,6 +291,7 @@ NTSTATUS create(const char* path, HANDLE* ph, ULONG flags)
 
 NTSTATUS ioctl(HANDLE h, ULONG code, PVOID in, ULONG cbIn, PVOID out, ULONG cbOut, ULONG_PTR* pInfo)
 {
+    UserRequestScope scope;
     if (pInfo)
         *pInfo = 0;
     FileRec* pf = enter(h);
@@ -341,6 +342,7 @@ NTSTATUS ioctl(HANDLE h, ULONG code, PVOID in, ULONG cbIn, PVOID out, ULONG cbOu
 
 NTSTATUS read(HANDLE h, PVOID buf, ULONG cb, ULONG_PTR* pInfo)
 {
+    UserRequestScope scope;
     if (pInfo)
         *pInfo = 0;
     FileRec* pf = enter(h);

@@ -171,4 +171,15 @@ std::size_t Memory::refusals() const
     return _s.cRefused;
 }
 
+std::size_t Memory::systemCalls() const
+{
+    return detail::g_cUserMemoryCalls.load(std::memory_order_relaxed);
+}
+
+bool Memory::reachableWithoutTouch(const void* p, std::size_t cb, bool fWrite)
+{
+    uintptr_t lo = reinterpret_cast<uintptr_t>(p);
+    return lo + cb >= lo && detail::userPagesAccessible(lo, lo + cb, fWrite, false);
+}
+
 }  // namespace kstub

@@ -250,13 +250,46 @@ std::string narrowUs(PCUNICODE_STRING pus);
 UNICODE_STRING countedView(std::u16string& s);
 
 // User memory: true when every page of [lo, hi) can be read (and written
-// when fWrite); copies that report a page they cannot reach instead of
-// faulting. None of them changes what the caller sees.
+// when fWrite), found by touching it under the fault guard where it is
+// installed and fTouch allows, else through the memory calls; copies that
+// report a page they cannot reach instead of faulting. None of them changes
+// what the caller sees.
 constexpr uintptr_t kLowestUserAddress = 0x10000;
 constexpr uintptr_t kUserProbeAddress = 0x7FFFFFFF0000;  // the end of the user half that probes accept
-bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite);
+bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite, bool fTouch = true);
 bool copyFromUser(void* dst, const void* src, std::size_t cb);
 bool copyToUser(void* dst, const void* src, std::size_t cb);
+
+// The fault guard (faultguard.cpp), installed at the first call where it can
+// be (not in ThreadSanitizer builds, nor on other machines than x86-64).
+bool faultGuardInstalled();
+// Touches one byte of [lo, hi) in each page under the guard (for write access
+// an atomic or of zero); false when a touch faulted. The caller's signal mask
+// is as it was.
+bool touchUnderGuard(uintptr_t lo, uintptr_t hi, bool fWrite);
+
+// A request of user mode running on the calling thread: its probes ask
+// whether the thread lets fault signals through at the first of them, and
+// the others take that answer while it holds: until a signal handler runs on
+// the thread or the thread is preempted, which the kernel tells by clearing
+// the thread's restartable-sequence field that the request set. Where the
+// thread has no such field, every probe asks.
+struct UserRequestScope {
+    UserRequestScope();
+    ~UserRequestScope();
+    UserRequestScope(const UserRequestScope&) = delete;
+    UserRequestScope& operator=(const UserRequestScope&) = delete;
+};
+
+// Every system call of the user memory functions goes through countedCall,
+// so that tests can pin what a probe costs.
+inline std::atomic<std::size_t> g_cUserMemoryCalls{0};
+template <class R>
+R countedCall(R r)
+{
+    g_cUserMemoryCalls.fetch_add(1, std::memory_order_relaxed);
+    return r;
+}
 
 // Requests of the I/O manager.
 PIRP allocIrp(CCHAR stackSize, KvIrpPrivate::Kind kind);
