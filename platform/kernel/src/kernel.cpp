@@ -50,7 +50,7 @@ void passHook(Hook point)
 bool takeFault(Fault f, NTSTATUS* pst)
 {
     State* ps = curOrNull();
-    if (!ps)
+    if (!ps || ps->cFaultsArmed.load(std::memory_order_acquire) == 0)
         return false;
     std::lock_guard<std::mutex> lk(ps->faultMtx);
     FaultKnob& k = ps->faults[int(f)];
@@ -62,10 +62,12 @@ bool takeFault(Fault f, NTSTATUS* pst)
     }
     if (pst)
         *pst = k.st;
-    if (k.count == 1)
+    if (k.count == 1) {
         k.nth = 0;
-    else if (k.count > 1)
+        ps->cFaultsArmed.fetch_sub(1, std::memory_order_release);
+    } else if (k.count > 1) {
         --k.count;
+    }
     return true;
 }
 
@@ -220,7 +222,10 @@ Kernel* Kernel::current()
 void Kernel::failNext(Fault f, unsigned nth, NTSTATUS st, unsigned count)
 {
     std::lock_guard<std::mutex> lk(_ps->faultMtx);
-    _ps->faults[int(f)] = FaultKnob{nth, count, st};
+    FaultKnob& k = _ps->faults[int(f)];
+    if ((k.nth != 0) != (nth != 0))
+        _ps->cFaultsArmed.fetch_add(nth != 0 ? 1u : unsigned(-1), std::memory_order_release);
+    k = FaultKnob{nth, count, st};
 }
 
 void Kernel::clearFaults()
@@ -228,6 +233,7 @@ void Kernel::clearFaults()
     std::lock_guard<std::mutex> lk(_ps->faultMtx);
     for (FaultKnob& k : _ps->faults)
         k = FaultKnob{};
+    _ps->cFaultsArmed.store(0, std::memory_order_release);
 }
 
 std::vector<std::string> Kernel::problems() const

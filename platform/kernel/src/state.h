@@ -159,6 +159,9 @@ struct State {
     // Faults.
     std::mutex faultMtx;
     FaultKnob faults[16];
+    // The knobs armed, changed under faultMtx: most calls find none and
+    // take no lock.
+    std::atomic<unsigned> cFaultsArmed{0};
 
     // Registry.
     mutable std::mutex regMtx;
