@@ -91,13 +91,17 @@ const struct rseq_cs g_csAnswer = {0, 0, reinterpret_cast<uintptr_t>(kvProbeAnsw
 thread_local bool t_fInRequest = false, t_fAnswered = false;
 thread_local sigset_t t_maskAnswer;
 
-// The thread's restartable-sequence field; null when it has none.
+// The thread's restartable-sequence field; null when it has none, or when
+// the kernel does not know it (its registration failed: a negative cpu_id),
+// and so would never clear it.
 using SequenceField = decltype(rseq::rseq_cs);
 SequenceField* sequenceField()
 {
     if (__rseq_size < offsetof(struct rseq, rseq_cs) + sizeof(SequenceField))
         return nullptr;
     auto* prs = reinterpret_cast<struct rseq*>(static_cast<char*>(__builtin_thread_pointer()) + __rseq_offset);
+    if (static_cast<int32_t>(__atomic_load_n(&prs->cpu_id, __ATOMIC_RELAXED)) < 0)
+        return nullptr;
     return &prs->rseq_cs;
 }
 
