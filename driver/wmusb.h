@@ -91,6 +91,6 @@ public:
 private:
     NTSTATUS startConfigured(PUSB_CONFIGURATION_DESCRIPTOR pcd, ULONG cbTotal);
     Chan* openLocked(ChanIter* pit);
-    // The channels open that no start left behind (under the open/close lock).
-    ULONG liveChannels() const;
+    // A channel is open that no start left behind (under the open/close lock).
+    bool hasLiveChannel() const;
 };

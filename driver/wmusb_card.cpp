@@ -287,7 +287,7 @@ Chan* CardUsb::openLocked(ChanIter* pit)
     }
     // The first open since the board's start, channels left behind aside,
     // downloads the operating firmware.
-    if (liveChannels() == 0) {
+    if (!hasLiveChannel()) {
         const void* pfw = padUsb()->_mppfw[iDriver];
         if (!pfw) {
             log(fWmErr, "Unable to find firmware for driver %d", static_cast<int>(iDriver));
@@ -318,19 +318,18 @@ void CardUsb::close(Chan* pcn)
     _fOpen &= ~ChanIter(pcn->iDriver(), pcn->iChan()).bit();
     if (_fOpen == 0)
         _iDriver = -1;
-    if (fLive && liveChannels() == 0 && !isRemoved())
+    if (fLive && !hasLiveChannel() && !isRemoved())
         downloadFirmware(static_cast<const ezusb_hex_record*>(padUsb()->_pfwIdle), "idle");
     log(fWmFlow, "close chan %d %d f=0x%x", static_cast<int>(pcn->iDriver()), static_cast<int>(pcn->iChan()),
         _fOpen);
 }
 
-ULONG CardUsb::liveChannels() const
+bool CardUsb::hasLiveChannel() const
 {
-    ULONG f = 0;
     for (int i = 0; i < cPipe; ++i)
         if ((_fOpen & chanBit(i)) && !_mpChan[i].isLeftBehind())
-            f |= chanBit(i);
-    return f;
+            return true;
+    return false;
 }
 
 int CardUsb::print(char* pch, long cch)

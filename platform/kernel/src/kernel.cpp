@@ -223,8 +223,10 @@ void Kernel::failNext(Fault f, unsigned nth, NTSTATUS st, unsigned count)
 {
     std::lock_guard<std::mutex> lk(_ps->faultMtx);
     FaultKnob& k = _ps->faults[int(f)];
-    if ((k.nth != 0) != (nth != 0))
-        _ps->cFaultsArmed.fetch_add(nth != 0 ? 1u : unsigned(-1), std::memory_order_release);
+    if (k.nth == 0 && nth != 0)
+        _ps->cFaultsArmed.fetch_add(1, std::memory_order_release);
+    else if (k.nth != 0 && nth == 0)
+        _ps->cFaultsArmed.fetch_sub(1, std::memory_order_release);
     k = FaultKnob{nth, count, st};
 }
 
