@@ -63,6 +63,8 @@ std::vector<Request> requestsOf(const std::string& sgSig, const std::vector<char
          STATUS_INSUFFICIENT_RESOURCES},
         {"protocol check, another signature", IOCTL_YEK_PROCHK,
          [](Bufs& b) -> YekIoc& { return b.prochk("x"); }, STATUS_INSUFFICIENT_RESOURCES},
+        {"protocol check, data down between the halves", IOCTL_YEK_PROCHK,
+         withRecord(prochk, &YekIoc::_dd, hole16), STATUS_INSUFFICIENT_RESOURCES},
         {"protocol check of 2049 bytes", IOCTL_YEK_PROCHK, [](Bufs& b) -> YekIoc& { return b.prochkBytes(2049); },
          STATUS_INSUFFICIENT_RESOURCES},
         {"put", IOCTL_YEK_PUT, put, STATUS_SUCCESS},
