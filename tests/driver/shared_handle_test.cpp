@@ -50,6 +50,11 @@ std::vector<Request> requestsOf(const std::string& sgSig, const std::vector<char
     char* pchBad = reinterpret_cast<char*>(0x20);
     const YekMemStruct bad16{pchBad + 16, pchBad, pchBad};
     const YekMemStruct badPut{pchBad + mpbPut.size(), pchBad + mpbPut.size(), pchBad};
+    // No page can be there, for a caller of either mode.
+    char* pchHole = reinterpret_cast<char*>(0x0000800000000000ull);
+    const YekMemStruct hole16{pchHole + 16, pchHole, pchHole};
+    char* pchIntoHole = pchHole - mpbPut.size() / 2;
+    const YekMemStruct intoHolePut{pchIntoHole + mpbPut.size(), pchIntoHole + mpbPut.size(), pchIntoHole};
     Build prochk = [sgSig](Bufs& b) -> YekIoc& { return b.prochk(sgSig); };
     Build put = [mpbPut](Bufs& b) -> YekIoc& { return b.put(mpbPut.data(), mpbPut.size()); };
     return {
@@ -58,6 +63,8 @@ std::vector<Request> requestsOf(const std::string& sgSig, const std::vector<char
          STATUS_INSUFFICIENT_RESOURCES},
         {"protocol check, another signature", IOCTL_YEK_PROCHK,
          [](Bufs& b) -> YekIoc& { return b.prochk("x"); }, STATUS_INSUFFICIENT_RESOURCES},
+        {"protocol check, data down between the halves", IOCTL_YEK_PROCHK,
+         withRecord(prochk, &YekIoc::_dd, hole16), STATUS_INSUFFICIENT_RESOURCES},
         {"protocol check of 2049 bytes", IOCTL_YEK_PROCHK, [](Bufs& b) -> YekIoc& { return b.prochkBytes(2049); },
          STATUS_INSUFFICIENT_RESOURCES},
         {"put", IOCTL_YEK_PUT, put, STATUS_SUCCESS},
@@ -65,6 +72,10 @@ std::vector<Request> requestsOf(const std::string& sgSig, const std::vector<char
          STATUS_INSUFFICIENT_RESOURCES},
         {"put, control down not in the process", IOCTL_YEK_PUT, withRecord(put, &YekIoc::_cd, badPut),
          STATUS_INSUFFICIENT_RESOURCES},
+        {"put, data down between the halves", IOCTL_YEK_PUT, withRecord(put, &YekIoc::_dd, hole16),
+         STATUS_INSUFFICIENT_RESOURCES},
+        {"put, control down running into the hole between the halves", IOCTL_YEK_PUT,
+         withRecord(put, &YekIoc::_cd, intoHolePut), STATUS_INSUFFICIENT_RESOURCES},
     };
 }
 

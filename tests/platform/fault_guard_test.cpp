@@ -281,6 +281,61 @@ TEST(PlatformFaultGuardDeathTest, AHandlerThatInterruptsAProbeMayProbeButItsOwnF
     }
 }
 
+#if defined(__x86_64__)
+// An instruction of the program's that reads a byte as a probe's touch does:
+// the byte's address in the first argument register, anything in the second.
+extern "C" {
+__attribute__((visibility("hidden"))) void kvTestReadLikeATouch(uintptr_t p, void* pv);
+}
+asm(R"(
+    .pushsection .text
+    .p2align 4
+    .globl kvTestReadLikeATouch
+    .hidden kvTestReadLikeATouch
+    .type kvTestReadLikeATouch, @function
+kvTestReadLikeATouch:
+    .cfi_startproc
+    movb (%rdi), %al
+    ret
+    .cfi_endproc
+    .size kvTestReadLikeATouch, . - kvTestReadLikeATouch
+    .popsection
+)");
+#endif
+
+sigjmp_buf g_jbLikeASlot;  // where a fault taken for a touch's would jump back to
+
+void exitReached(int) { std::_Exit(kReached); }
+
+// A fault of another instruction is not a touch's, even at an instruction
+// that reads as a touch does, with the byte in the register a touch has it
+// in and what could be a probe's slot in the next: it reaches the program's
+// handler instead of jumping back anywhere.
+TEST(PlatformFaultGuardDeathTest, AFaultOfAnotherInstructionShapedAsATouchIsNotTheGuards)
+{
+#if defined(__x86_64__)
+    if (!kGuardBuild)
+        GTEST_SKIP() << "no fault guard in this build";
+    EXPECT_EXIT(
+        {
+            struct sigaction sa {};
+            sa.sa_handler = exitReached;
+            sigaction(SIGSEGV, &sa, nullptr);
+            kstub::Kernel k;
+            char* pBad = faultingPage(SIGSEGV);
+            if (!refused(pBad))
+                std::_Exit(kAccepted);  // the first probe installs the guard
+            if (sigsetjmp(g_jbLikeASlot, 1) != 0)
+                std::_Exit(kAccepted);  // the fault was taken for a touch's
+            kvTestReadLikeATouch(reinterpret_cast<uintptr_t>(pBad), &g_jbLikeASlot);
+            std::_Exit(kSurvived);
+        },
+        ::testing::ExitedWithCode(kReached), "");
+#else
+    GTEST_SKIP() << "the touches are x86-64 instructions";
+#endif
+}
+
 // A program that installs its own fault handler after the first probe and
 // hands on what it does not handle itself (crash reporters do): a probe's
 // fault reaches the guard through it, and the probe is refused with the

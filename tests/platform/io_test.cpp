@@ -544,6 +544,68 @@ TEST_F(IoTest, CloseAfterTheSurpriseRemovalCountedItsFileBringsTheRemoval)
     EXPECT_TRUE(k.problems().empty()) << ::testing::PrintToString(k.problems());
 }
 
+// The last handle closed right after the manager, surprise-removing the
+// device, counted the files open (at the count, on the manager's thread,
+// where no other thread's close can come): the close finds the device marked
+// and brings the removal, once.
+TEST_F(IoTest, CloseRightAfterTheSurpriseRemovalCountedTheFilesBringsTheRemoval)
+{
+    HANDLE h = CreateFileA("\\\\.\\TESTDEV_0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const std::thread::id idManager = std::this_thread::get_id();
+    bool fRemoving = false, fClosed = false;
+    k.setHook(kstub::Hook::FilesCounted, [&] {
+        if (!fRemoving || fClosed || std::this_thread::get_id() != idManager)
+            return;
+        fClosed = true;
+        CloseHandle(h);
+    });
+    fRemoving = true;
+    EXPECT_EQ(k.pnp().surpriseRemove(pdo), STATUS_SUCCESS);
+    EXPECT_TRUE(fClosed);
+    EXPECT_EQ(testdrv::record().cRemove, 1) << "the close brings the removal";
+    EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Removed);
+    EXPECT_TRUE(k.problems().empty()) << ::testing::PrintToString(k.problems());
+}
+
+// A removal asked for while one runs (held in the driver's REMOVE), by the
+// manager or by the bus that lost the device: it is listed as a problem and
+// not sent; the device is removed once.
+TEST(PlatformPnp, ASecondRemovalWhileOneRunsIsListedAndNotSent)
+{
+    struct Row {
+        const char* what;
+        std::function<NTSTATUS(kstub::Kernel&, PDEVICE_OBJECT)> second;
+    };
+    const Row rows[] = {
+        {"a removal", [](kstub::Kernel& k, PDEVICE_OBJECT pdo) { return k.pnp().remove(pdo); }},
+        {"a surprise removal", [](kstub::Kernel& k, PDEVICE_OBJECT pdo) { return k.pnp().surpriseRemove(pdo); }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        kstub::Kernel k;
+        testdrv::reset();
+        ASSERT_EQ(k.loadDriver(testdrv::DriverEntry, "testdrv"), STATUS_SUCCESS);
+        PDEVICE_OBJECT pdo = k.pnp().createPdo(kstub::PdoProps{});
+        std::atomic<int> cInRemove{0};
+        std::atomic<bool> fRelease{false};
+        testdrv::record().onRemove = [&] {
+            if (cInRemove++ == 0)
+                kvtest::eventually([&] { return fRelease.load(); });
+        };
+        kvtest::JoiningThread remover([&] { EXPECT_EQ(k.pnp().remove(pdo), STATUS_SUCCESS); },
+                                      [&] { fRelease = true; });
+        ASSERT_TRUE(eventually([&] { return cInRemove.load() == 1; }));
+        r.second(k, pdo);
+        EXPECT_EQ(testdrv::record().cRemove, 1) << "the second removal was sent";
+        EXPECT_EQ(k.problems(), std::vector<std::string>{"a second removal of \\Device\\KVPDO-0 while one runs"});
+        fRelease = true;
+        remover.join();
+        EXPECT_EQ(testdrv::record().cRemove, 1);
+        EXPECT_EQ(k.pnp().state(pdo), kstub::DevState::Removed);
+    }
+}
+
 // Two handles of a surprise-removed device, with the bus's deletion waiting
 // for the removal or without, closed on two threads: the first is held once
 // it has let go of its file, until the second has closed and brought the

@@ -198,6 +198,64 @@ TEST_F(IrpTest, BuildRequestFailureKnob)
     EXPECT_EQ(send(&iosb), STATUS_SUCCESS);
 }
 
+// What the next n calls of IoAllocateMdl (or IoAllocateIrp) got: 'x' a
+// failure, '.' an object.
+std::string mdlAllocations(int n)
+{
+    static char s_buf[8];
+    std::string sg;
+    for (int i = 0; i < n; ++i) {
+        PMDL m = IoAllocateMdl(s_buf, sizeof s_buf, FALSE, FALSE, nullptr);
+        sg += m ? '.' : 'x';
+        if (m)
+            IoFreeMdl(m);
+    }
+    return sg;
+}
+
+std::string irpAllocations(int n)
+{
+    std::string sg;
+    for (int i = 0; i < n; ++i) {
+        PIRP irp = IoAllocateIrp(1, FALSE);
+        sg += irp ? '.' : 'x';
+        if (irp)
+            IoFreeIrp(irp);
+    }
+    return sg;
+}
+
+// A knob fails the calls it was armed for, each of them, however it was
+// armed before, and whatever other knobs do beside it.
+TEST(PlatformFaultKnobs, AKnobFailsEveryCallItWasArmedForHoweverItWasArmedBefore)
+{
+    using kstub::Fault;
+    kstub::Kernel k;
+    const NTSTATUS st = STATUS_UNSUCCESSFUL;
+    k.failNext(Fault::AllocateMdl, 1, st, 3);
+    EXPECT_EQ(mdlAllocations(5), "xxx..") << "three failures";
+    k.failNext(Fault::AllocateMdl);
+    EXPECT_EQ(mdlAllocations(3), "x..") << "armed again after it fired";
+    k.failNext(Fault::AllocateMdl, 3);
+    k.failNext(Fault::AllocateMdl, 2, st, 2);
+    EXPECT_EQ(mdlAllocations(5), ".xx..") << "armed again before it fired";
+    k.failNext(Fault::AllocateMdl, 2, st, 2);
+    k.failNext(Fault::AllocateIrp);
+    EXPECT_EQ(irpAllocations(2), "x.") << "another knob beside it";
+    EXPECT_EQ(mdlAllocations(4), ".xx.") << "beside another knob";
+    k.failNext(Fault::AllocateMdl, 1, st, 0);
+    EXPECT_EQ(mdlAllocations(4), "xxxx") << "every call";
+    k.failNext(Fault::AllocateMdl, 0);
+    EXPECT_EQ(mdlAllocations(2), "..") << "disarmed";
+    k.failNext(Fault::AllocateMdl, 2);
+    EXPECT_EQ(mdlAllocations(3), ".x.") << "armed after it was disarmed";
+    k.failNext(Fault::AllocateMdl, 1, st, 0);
+    k.clearFaults();
+    EXPECT_EQ(mdlAllocations(2), "..") << "cleared";
+    k.failNext(Fault::AllocateMdl);
+    EXPECT_EQ(mdlAllocations(2), "x.") << "armed after the knobs were cleared";
+}
+
 NTSTATUS completeTwice(PDEVICE_OBJECT, PIRP irp)
 {
     irp->IoStatus.Status = STATUS_SUCCESS;

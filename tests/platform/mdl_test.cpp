@@ -70,6 +70,44 @@ TEST(PlatformProbe, RefusesWhatTheKernelWouldRefuse)
     EXPECT_EQ(k.mdlsOutstanding(), 0u);
 }
 
+// Between the user half and the kernel half lies a hole that no page can
+// fill: a touch there is no page fault but a protection fault, which says no
+// address. A range that reaches it is refused before anything is touched or
+// asked, whoever the caller: one in it, one that runs into it from either
+// side, and one that wraps around the end.
+TEST(PlatformProbe, ARangeThatReachesTheHoleBetweenTheHalvesIsRefusedUntouched)
+{
+    kstub::Kernel k;
+    static char s_data[16];
+    ASSERT_TRUE(probe(s_data, sizeof s_data, KernelMode, IoReadAccess));  // what a first probe sets up
+    struct Row {
+        const char* what;
+        uintptr_t va;
+        ULONG cb;
+    };
+    const Row rows[] = {
+        {"its first byte", 0x0000800000000000ull, 1},
+        {"its last bytes", 0xFFFF7FFFFFFFFFF0ull, 16},
+        {"its middle", 0x00FF00FF00FF0000ull, 0x2000},
+        {"from below into it", 0x00007FFFFFFFFFF8ull, 16},
+        {"from it into the kernel half", 0xFFFF7FFFFFFFFFF8ull, 16},
+        {"around the end of the address space", 0xFFFFFFFFFFFFFFF8ull, 16},
+    };
+    for (KPROCESSOR_MODE mode : {KernelMode, UserMode})
+        for (LOCK_OPERATION op : {IoReadAccess, IoModifyAccess})
+            for (const Row& r : rows) {
+                SCOPED_TRACE(std::string(r.what) + (mode == KernelMode ? ", kernel mode" : ", user mode") +
+                             (op == IoReadAccess ? ", read" : ", modify"));
+                std::size_t cCalls = k.memory().systemCalls();
+                EXPECT_FALSE(probe(reinterpret_cast<void*>(r.va), r.cb, mode, op));
+                EXPECT_EQ(k.memory().systemCalls(), cCalls) << "nothing was asked or touched";
+                EXPECT_FALSE(kstub::Memory::reachableWithoutTouch(reinterpret_cast<void*>(r.va), r.cb,
+                                                                  op != IoReadAccess));
+                EXPECT_EQ(k.memory().systemCalls(), cCalls);
+            }
+    EXPECT_EQ(k.mdlsOutstanding(), 0u);
+}
+
 TEST(PlatformProbe, TestRegisteredRangesAndInjectedFailures)
 {
     kstub::Kernel k;

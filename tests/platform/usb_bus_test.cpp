@@ -185,6 +185,17 @@ TEST_F(UsbBusTest, ParsersStopAtBrokenDescriptorsAndTheRequestIsSizedByEndpoints
     EXPECT_EQ(k.pool().outstanding(), 0u);
 }
 
+// What a deconfigure or a new configuration left of a pipe: transfers and
+// aborts on it are refused as on a pipe the bus never knew.
+void expectPipeRefused(UsbBusTest& t, USBD_PIPE_HANDLE h)
+{
+    UCHAR b = 0;
+    EXPECT_EQ(t.bulk(h, &b, 1, USBD_TRANSFER_DIRECTION_OUT, nullptr), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(t.pd->urbLog().back().usbdStatus, USBD_STATUS_INVALID_PIPE_HANDLE);
+    EXPECT_EQ(t.abortPipe(h), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(t.pd->urbLog().back().usbdStatus, USBD_STATUS_INVALID_PIPE_HANDLE);
+}
+
 TEST_F(UsbBusTest, SelectFillsThePipesAndDeconfigureInvalidatesThem)
 {
     configure();
@@ -213,6 +224,28 @@ TEST_F(UsbBusTest, SelectFillsThePipesAndDeconfigureInvalidatesThem)
     EXPECT_EQ(log[0].configurationValue, 1);
     EXPECT_EQ(log[1].kind, UrbKind::Deconfigure);
     EXPECT_EQ(log[2].usbdStatus, USBD_STATUS_INVALID_PIPE_HANDLE);
+    for (USBD_PIPE_HANDLE h : {out, in, in2}) {
+        SCOPED_TRACE("after the deconfigure");
+        expectPipeRefused(*this, h);
+    }
+}
+
+// A new configuration replaces the pipes of the one before: those are
+// refused, whatever the request, and the new ones serve.
+TEST_F(UsbBusTest, ANewConfigurationInvalidatesThePipesOfTheOneBefore)
+{
+    configure();
+    const USBD_PIPE_HANDLE mphBefore[] = {out, in, in2};
+    ExFreePool(select);
+    select = nullptr;
+    configure();
+    for (USBD_PIPE_HANDLE h : mphBefore) {
+        SCOPED_TRACE("a pipe of the configuration before");
+        expectPipeRefused(*this, h);
+    }
+    UCHAR b = 0;
+    EXPECT_EQ(bulk(out, &b, 1, USBD_TRANSFER_DIRECTION_OUT, nullptr), STATUS_SUCCESS);
+    EXPECT_EQ(abortPipe(in), STATUS_SUCCESS);
 }
 
 TEST_F(UsbBusTest, VendorWritesReachTheModelAndTheNthFails)

@@ -257,8 +257,14 @@ enum class Hook {
     // the removal to follow the last close and counted the files open on the
     // stack; it has not yet sent the removal that no open file holds back.
     SurpriseRemovalCounted,
+    // The files open on a device's stack were just counted (by the manager
+    // at a removal or a surprise removal, or by a close deciding whether it
+    // brings the removal), and the count is not acted on yet. The thread may
+    // hold the kernel's lock there: the function must not wait for another
+    // thread, but may close a handle itself (a close right after the count).
+    FilesCounted,
 };
-constexpr int kHookCount = 2;
+constexpr int kHookCount = 3;
 
 // One user-mode request as the I/O manager saw it.
 struct IoRecord {

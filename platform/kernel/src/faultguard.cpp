@@ -10,6 +10,11 @@
 // and only the kernel knows whether the thread blocks them: a probe asks
 // (one system call, which also lets them through), but in a request of user
 // mode only the first one does, while the kernel says no handler has run.
+// That rests on the kernel clearing the thread's restartable-sequence field
+// (rseq_cs) at every signal delivery and preemption. A change of the mask by
+// the request's own code between two probes is not seen: one that blocks
+// SIGSEGV or SIGBUS makes a later probe of a bad page end the process, and a
+// later refused probe puts back the mask the first one found, undoing it.
 #include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>

@@ -19,11 +19,14 @@ PDEVICE_OBJECT bottomOf(PDEVICE_OBJECT dev)
 std::size_t openFilesOnStack(PDEVICE_OBJECT pdo)
 {
     State& s = cur();
-    std::lock_guard<std::recursive_mutex> lk(s.mtx);
     std::size_t n = 0;
-    for (FileRec* pf : s.files)
-        if (bottomOf(pf->fo.DeviceObject) == pdo)
-            ++n;
+    {
+        std::lock_guard<std::recursive_mutex> lk(s.mtx);
+        for (FileRec* pf : s.files)
+            if (bottomOf(pf->fo.DeviceObject) == pdo)
+                ++n;
+    }
+    passHook(Hook::FilesCounted);
     return n;
 }
 

@@ -256,9 +256,12 @@ UNICODE_STRING countedView(std::u16string& s);
 // when fWrite), found by touching it under the fault guard where it is
 // installed and fTouch allows, else through the memory calls; copies that
 // report a page they cannot reach instead of faulting. None of them changes
-// what the caller sees.
+// what the caller sees. A range that reaches the hole between the user half
+// and the kernel half is refused before anything is touched or asked.
 constexpr uintptr_t kLowestUserAddress = 0x10000;
 constexpr uintptr_t kUserProbeAddress = 0x7FFFFFFF0000;  // the end of the user half that probes accept
+constexpr uintptr_t kUserHalfEnd = 0x0000800000000000;     // where the hole between the halves begins
+constexpr uintptr_t kKernelHalfStart = 0xFFFF800000000000;  // where it ends
 bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite, bool fTouch = true);
 bool copyFromUser(void* dst, const void* src, std::size_t cb);
 bool copyToUser(void* dst, const void* src, std::size_t cb);

@@ -3,7 +3,8 @@
 // itself under the fault guard (faultguard.cpp), as the platform's probe does
 // under its exception handler: a page outside every mapping faults and is
 // refused, but for the hole below the main stack, where a touch would grow
-// the stack instead; a page there is refused before anything touches it. The
+// the stack instead; a page there is refused before anything touches it, as
+// is a range that reaches the hole between the user and the kernel half. The
 // copies go through the process's own memory calls (process_vm_readv and
 // process_vm_writev), which report a missing or protected page as an error.
 // Where those calls are not allowed, the process's map is read instead.
@@ -238,6 +239,10 @@ bool userPagesAccessible(uintptr_t lo, uintptr_t hi, bool fWrite, bool fTouch)
 {
     if (hi <= lo)
         return true;
+    // No page can be in the hole between the halves, and a touch there
+    // faults without an address that the guard could know as its own.
+    if (lo < kKernelHalfStart && hi > kUserHalfEnd)
+        return false;
     if (inHoleBelowStack(lo, hi))
         return false;
     if (fTouch && faultGuardInstalled())

@@ -394,4 +394,31 @@ TEST_F(PumpTest, FailedChannelEndsTheRunAtOnce)
     EXPECT_TRUE(vsgLog.empty());
 }
 
+// A channel that failed on another pump with its request still waiting to
+// be sent joins a pump behind a good one: the run fails before any transfer,
+// on the good channel too, and says why.
+TEST(RunIo, AFailedChannelWithARequestWaitingFailsARunBeforeAnyTransfer)
+{
+    std::vector<std::string> vsgLog;
+    LoopIo good("good", &vsgLog), failed("failed", &vsgLog);
+    RunIo rioBefore;
+    rioBefore.add(&failed);
+    DinoPlexSync dpsBefore(&rioBefore);
+    dpsBefore.init("failed", &failed);
+    failed._cFailSend = 1;
+    ASSERT_EQ(dpsBefore.callSync(), -1);
+    ASSERT_TRUE(failed.isYkuUser()) << "the request that did not go out waits";
+
+    RunIo rio;
+    rio.add(&good);
+    rio.add(&failed);
+    DinoPlexSync dps(&rio);
+    dps.init("good", &good);
+    vsgLog.clear();
+    EXPECT_EQ(dps.callSync(), -1);
+    EXPECT_EQ(rio.pcuFailed(), &failed);
+    EXPECT_EQ(text(dps), "stat=bad (DeviceIoControl(put) failed) 1167");
+    EXPECT_TRUE(vsgLog.empty()) << ::testing::PrintToString(vsgLog);
+}
+
 }  // namespace

@@ -322,6 +322,37 @@ TEST_F(PylInitTest, CutSyncOfOneBoardLeavesNoAnswerForTheNext)
     }
 }
 
+// Board a's get fails: its write went out and its server still awaits the
+// answer. A pump that carries board b and then a's failed channel fails
+// before any transfer, and says why: b is asked nothing.
+TEST_F(PylInitTest, AFailedChannelWhoseAnswerIsAwaitedFailsALaterPumpBeforeAnyTransfer)
+{
+    PylLocalInitializer iniA(szDev);
+    PylLocalInitializer iniB(new KVdepYek100::YekChanDevio(&KVdepSio100::theSio_sio_Proto, szDev, "1"));
+    ASSERT_TRUE(iniA.isGood()) << text(iniA);
+    ASSERT_TRUE(iniB.isGood()) << text(iniB);
+    RunIo rioA;
+    rioA.add(iniA.puc());
+    DinoPlexSync dpsA(&rioA);
+    ASSERT_EQ(iniA.initDinoUser("a", &dpsA), 0);
+    drv.failNext(IOCTL_YEK_GET, STATUS_DEVICE_NOT_CONNECTED, 0);
+    ASSERT_EQ(dpsA.callSync(), -1);
+    ASSERT_FALSE(iniA.puc()->isYkuUser()) << "a's write went out";
+    ASSERT_TRUE(iniA.ptm()->isAwaitingDev()) << "a's answer is awaited";
+
+    RunIo rio;
+    rio.add(iniB.puc());
+    rio.add(iniA.puc());
+    DinoPlexSync dps(&rio);
+    ASSERT_EQ(iniB.initDinoUser("b", &dps), 0);
+    const std::size_t cPuts = drv.puts().size();
+    EXPECT_EQ(dps.callSync(), -1);
+    EXPECT_EQ(rio.pcuFailed(), iniA.puc());
+    EXPECT_EQ(text(dps), "stat=bad (DeviceIoControl(get) failed) 1167");
+    EXPECT_EQ(drv.puts().size(), cPuts) << "board b was asked";
+    EXPECT_TRUE(mpbd[1].vuWrites.empty());
+}
+
 // Runs cCalls syncs on another thread. A get that waits for a board that
 // never answers is a call that hangs: it fails the test and is ended as the
 // board going away would end it, so that the calls return.
