@@ -20,7 +20,7 @@ case $dir in
   *) dir=$src/$dir ;;
 esac
 if [ ! -x "$dir/bin/hixburst" ]; then
-  echo "demo: building hixburst in $dir (the first build takes a few minutes)" >&2
+  echo "demo: building hixburst in $dir (a first build: about half a minute on 4 free cores, longer on fewer or busy ones)" >&2
 fi
 cmake -S "$src" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$dir" -j "$jobs" --target hixburst > /dev/null

@@ -82,6 +82,25 @@ function(kv_add_folders)
   endforeach()
 endfunction()
 
+# kv_check_build_folder(<folder>): stops the configure at once when this user
+# cannot write the build folder (one made by another user, root's build beside
+# a clone that a user builds): every later step would fail on it, and the
+# first of those errors would name something else.
+function(kv_check_build_folder dir)
+  set(probes ${dir}/.kv-writable)
+  if(EXISTS ${dir}/CMakeFiles)
+    list(APPEND probes ${dir}/CMakeFiles/kv-writable)
+  endif()
+  foreach(probe IN LISTS probes)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E touch ${probe} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+    if(rc)
+      message(FATAL_ERROR "the build folder ${dir} cannot be written by this user (another user's build?); "
+        "build in a folder of your own (cmake -B <folder>; ./demo.sh: KV_BUILD_DIR=<folder>)")
+    endif()
+    file(REMOVE ${probe})
+  endforeach()
+endfunction()
+
 # kv_check_exports(<deliverable> <expected-symbol-file>): the deliverable
 # exports exactly the symbols listed (demangled, one a line): a linker version
 # script made from the list keeps them and hides every other, and a test checks

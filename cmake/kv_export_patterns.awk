@@ -4,7 +4,8 @@
 # The reading script defines add(s) for one alternative of an expression.
 #
 # The expressions use literal text, escaped characters, ".*", character
-# classes with "+" and groups of alternatives, optional or not, never nested.
+# classes with "+" and groups of alternatives, optional or not, never nested;
+# "|" only inside a group.
 # escaped() puts each escaped character as one placeholder; expand() hands
 # each alternative to add(): an optional group is expanded with and without
 # its text, or, with fKeepOptional set, kept as it stands (between KL and KR).
@@ -33,10 +34,15 @@ function stop(sz) {
 }
 
 # Expands the first group of s and recurses; a string without groups is one
-# alternative.
-function expand(s,    i, j, k, rest, body, opt, alts, m) {
+# alternative. An alternation outside a group would let either side stand
+# for both, so it stops the script.
+function expand(s,    i, j, k, rest, body, opt, alts, m, outside) {
     i = index(s, "(")
     if (i == 0) {
+        outside = s
+        gsub(KL "[^" KR "]*" KR, "", outside)
+        if (index(outside, "|"))
+            stop("alternation outside a group in: " $0)
         add(s)
         return
     }

@@ -32,9 +32,10 @@ for purpose; do
       exit 2 ;;
   esac
 done
+# Each package once, however many purposes name it.
+pkgs=$(printf '%s\n' $pkgs | awk '!seen[$0]++')
 missing=""
 for p in $pkgs; do
-  case "$missing " in *" $p "*) continue ;; esac
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
 [ -z "$missing" ] && exit 0

@@ -1,14 +1,15 @@
 #!/bin/sh
 # Configures and builds a small project that uses the build helpers, then
 # configures it again with nothing changed: the second build links nothing.
-# usage: no_change_relinks_nothing.sh <cmake> <generator> <c++ compiler> <work folder>
+# usage: no_change_relinks_nothing.sh <cmake> <generator> <c++ compiler> <folder>
+# The project is built in a fresh folder of its own in <folder>, removed after.
 set -eu
 cmake=$1
 generator=$2
 cxx=$3
-work=$4
+work=$(mktemp -d "$4/relink.XXXXXX")
+trap 'rm -rf "$work"' EXIT
 src=$(dirname "$0")/relink
-rm -rf "$work"
 "$cmake" -S "$src" -B "$work" -G "$generator" -DCMAKE_CXX_COMPILER="$cxx" > /dev/null
 "$cmake" --build "$work" > /dev/null
 "$cmake" -S "$src" -B "$work" > /dev/null

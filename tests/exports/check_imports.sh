@@ -1,8 +1,8 @@
 #!/bin/sh
 # Checks that Windows DLLs find every DLL they import: each name of a DLL's
 # import table (read with $OBJDUMP -p, objdump) must be a file beside it, in
-# its own folder, or one of the platform's own DLLs. Names are compared
-# without regard to case, as the Windows loader does.
+# its own folder, of that whole name, or one of the platform's own DLLs.
+# Names are compared without regard to case, as the Windows loader does.
 # usage: check_imports.sh <dll>...
 set -eu
 # The platform's DLLs that the deliverables and the toolchain's runtime DLLs
@@ -15,7 +15,11 @@ fail=0
 for dll; do
   dir=$(dirname "$dll")
   "${OBJDUMP:-objdump}" -p "$dll" > "$tmp/pe"
-  ls -A "$dir" | tr '[:upper:]' '[:lower:]' > "$tmp/beside"
+  # The files beside it (a link counts as the file it leads to; a folder or a
+  # link that leads nowhere is no DLL).
+  for f in "$dir"/* "$dir"/.[!.]*; do
+    [ -f "$f" ] && basename "$f"
+  done | tr '[:upper:]' '[:lower:]' > "$tmp/beside"
   names=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$tmp/pe")
   found=1
   for n in $names; do

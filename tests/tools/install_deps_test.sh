@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs tools/install-deps.sh against stand-ins of dpkg-query (every package
-# installed but those named absent), apt-get (keeps what it is asked to
-# install) and id (the user's number): each purpose asks for its own packages.
+# installed but those named absent; keeps what it is asked about), apt-get
+# (keeps what it is asked to install) and id (the user's number): each
+# purpose asks for its own packages, and each package once.
 # usage: install_deps_test.sh <install-deps script>
 set -eu
 script=$1
@@ -11,6 +12,7 @@ trap 'rm -rf "$fake"' EXIT
 cat > "$fake/dpkg-query" <<'FAKE'
 #!/bin/sh
 for p; do :; done
+echo "$p" >> "$FAKE_DIR/asked"
 grep -qxF -- "$p" "$FAKE_DIR/absent" || printf 'install ok installed'
 FAKE
 cat > "$fake/apt-get" <<'FAKE'
@@ -31,11 +33,13 @@ failed=0
 #            <packages installed, or ""> <pattern of a line of its output, or "">
 check_case() {
   printf '%s\n' $3 > "$fake/absent"
-  rm -f "$fake/apt"
+  rm -f "$fake/apt" "$fake/asked"
   rc=0
   out=$(FAKE_UID=$4 "$script" $2 2>&1) || rc=$?
   apt=$(sed 's/^install -y -q --no-install-recommends //' "$fake/apt" 2>/dev/null || true)
-  verdict "$1" "$rc" "$5" installed "$apt" "$6" "$out" "$7"
+  # A package is looked for once, however many purposes name it.
+  twice=$(sort "$fake/asked" 2>/dev/null | uniq -d | tr '\n' ' ')
+  verdict "$1" "$rc" "$5" installed "$apt${twice:+ (looked for twice: $twice)}" "$6" "$out" "$7"
 }
 
 mingw=g++-mingw-w64-x86-64-posix
@@ -48,6 +52,9 @@ check_case "the tests without GNU time" test "time $mingw" 1000 1 "" "^missing D
 check_case "the tests and the cross build as root" "test cross" "procps time $mingw" 0 0 "procps time $mingw" ""
 check_case "the cross build alone" cross "$mingw time" 0 0 "$mingw" ""
 check_case "the benchmarks without GNU time" bench "time $mingw procps" 0 0 "time" ""
+check_case "two purposes that name a missing package, as root" "test bench demo" "time g++ $mingw" 0 0 "g++ time" ""
+check_case "two purposes that name a missing package" "demo test bench cross" "time g++ $mingw" 1000 1 "" \
+  "^missing Debian packages: g.. time g..-mingw-w64-x86-64-posix \\(run as root to install them\\)$"
 check_case "no purpose" "" "" 0 2 "" "^usage: tools/install-deps.sh "
 check_case "an unknown purpose" "demo tset" "" 0 2 "" "^install-deps: unknown purpose 'tset'$"
 exit $failed

@@ -3,10 +3,10 @@
 #include "access_world.h"
 
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 #include "kv_eventually.h"
+#include "kv_scratch_dir.h"
 
 extern "C" const char _binary_04b453160000_0131_rbf_start[];
 extern "C" const char _binary_04b453160000_0131_rbf_end[];
@@ -76,12 +76,9 @@ TEST_F(OpenedCounter, ConfigurationFromMemoryFileAndDirectoryList)
 
 TEST_F(CounterWorld, PathInitializerLoadsVersionZeroFromTheFirstDirectory)
 {
-    std::string sgDir = testing::TempDir() + "e2e_access_rbf";
-    ASSERT_EQ(std::system(("mkdir -p '" + sgDir + "'").c_str()), 0);
-    {
-        std::ofstream os(sgDir + "/04b453160000-0000.rbf", std::ios::binary | std::ios::trunc);
-        os << std::string(1000, 'v');
-    }
+    kvtest::ScratchDir dir("e2e_access_rbf");
+    std::string sgDir = dir.path();
+    ASSERT_TRUE(dir.write("04b453160000-0000.rbf", std::string(1000, 'v')));
     const char* mpsz[] = {sgDir.c_str(), nullptr};
     {
         QirLocalTaskInitializer ini(szDev, mpsz);

@@ -114,8 +114,8 @@ TEST_F(LogDiscovery, TheLogIsDecidedAtLoad)
 
     // A file made after the load is not the log: nothing is said at the
     // first call and nothing reaches it.
-    fs::remove(cwdLog());
-    fs::remove(profileLog());
+    ASSERT_TRUE(fs::remove(cwdLog()));
+    ASSERT_TRUE(fs::remove(profileLog()));
     testing::internal::CaptureStderr();
     ASSERT_TRUE(lib.load());
     write(cwdLog());

@@ -61,9 +61,9 @@ usbsim::UsbXfer WatchedBoard::vendorOut(uint8_t bRequest, uint16_t wValue, uint1
 
 void LogRig::SetUp()
 {
-    char szBase[] = "/tmp/hixlog.XXXXXX";
-    ASSERT_NE(mkdtemp(szBase), nullptr);
-    _dirBase = szBase;
+    _pdirBase = std::make_unique<kvtest::ScratchDir>("hixlog");
+    _dirBase = _pdirBase->path();
+    ASSERT_FALSE(_dirBase.empty());
     _dirCwd = _dirBase / "cwd";
     _dirProfile = _dirBase / "profile";
     _sgCwdBefore = fs::current_path().string();
@@ -86,8 +86,7 @@ void LogRig::TearDown()
         setenv("USERPROFILE", _osgProfileBefore->c_str(), 1);
     else
         unsetenv("USERPROFILE");
-    std::error_code ec;
-    fs::remove_all(_dirBase, ec);
+    _pdirBase.reset();
 }
 
 void LogRig::freshDirs(bool fProfileSet)
@@ -114,8 +113,7 @@ void LogRig::longProfile()
 
 void LogRig::write(const fs::path& p, const std::string& sg)
 {
-    std::ofstream os(p, std::ios::binary);
-    os << sg;
+    kvtest::writeFile(p, sg);
 }
 
 std::string LogRig::read(const fs::path& p)

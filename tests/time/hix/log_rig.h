@@ -15,6 +15,7 @@
 
 #include "hix_burst.h"
 #include "kv_clock.h"
+#include "kv_scratch_dir.h"
 #include "kv_world.h"
 #include "sim/sim_boards.h"
 
@@ -95,6 +96,7 @@ protected:
     std::unique_ptr<kvworld::World> _pworld;
 
 private:
+    std::unique_ptr<kvtest::ScratchDir> _pdirBase;
     std::string _sgCwdBefore;
     std::optional<std::string> _osgProfileBefore;
 };

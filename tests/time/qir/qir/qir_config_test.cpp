@@ -3,9 +3,15 @@
 #include "qir_fixture.h"
 
 #include <dirent.h>
+#include <grp.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <fstream>
+#include "kv_eventually.h"
+#include "kv_scratch_dir.h"
 
 using namespace KVdepQir100;
 using namespace qir_test;
@@ -18,20 +24,6 @@ std::string image(size_t cb)
     for (size_t i = 0; i < cb; ++i)
         sg[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
     return sg;
-}
-
-std::string tempDir(const std::string& sgName)
-{
-    std::string sg = testing::TempDir() + "qir_config_" + sgName;
-    std::string sgCmd = "mkdir -p '" + sg + "'";
-    EXPECT_EQ(std::system(sgCmd.c_str()), 0);
-    return sg;
-}
-
-void writeFile(const std::string& sgPath, const std::string& sg)
-{
-    std::ofstream os(sgPath, std::ios::binary | std::ios::trunc);
-    os.write(sg.data(), static_cast<std::streamsize>(sg.size()));
 }
 
 size_t cOpenFiles()
@@ -101,8 +93,9 @@ TEST(QirConfigModel, OtherModelIsLoadedAndRecordedOnTheMemoryAndFileRoads)
         {std::string("\x00\xb4\x04\x16", 4), "stat=fail (incompatible device model) 0"},
     };
     std::string sg = image(700);
-    std::string sgFile = tempDir("model") + "/image.rbf";
-    writeFile(sgFile, sg);
+    kvtest::ScratchDir dir("qir_config_model");
+    std::string sgFile = dir / "image.rbf";
+    ASSERT_TRUE(dir.write("image.rbf", sg));
     for (const Row& r : mp) {
         SCOPED_TRACE(r.szStatus);
         QirInprocBoard brd;
@@ -178,10 +171,11 @@ TEST_F(QirPlexTest, FailedLoadsAndTheirCauses)
 
 TEST_F(QirPlexTest, FileRoad)
 {
-    std::string sgDir = tempDir("file");
+    kvtest::ScratchDir dir("qir_config_file");
+    std::string sgDir = dir.path();
     std::string sg = image(1500);
-    writeFile(sgDir + "/a.rbf", sg);
-    writeFile(sgDir + "/empty.rbf", "");
+    ASSERT_TRUE(dir.write("a.rbf", sg));
+    ASSERT_TRUE(dir.write("empty.rbf", ""));
     size_t cFiles = cOpenFiles();
 
     EXPECT_TRUE(plex.callQirInitFile((sgDir + "/a.rbf").c_str()).isGood()) << text(plex);
@@ -200,19 +194,19 @@ TEST_F(QirPlexTest, FileRoad)
 
 TEST_F(QirPlexTest, PathRoadSearchesTheDirectoriesInOrder)
 {
-    std::string sgA = tempDir("path_a"), sgB = tempDir("path_b");
+    kvtest::ScratchDir dirA("qir_config_path_a"), dirB("qir_config_path_b");
+    std::string sgA = dirA.path(), sgB = dirB.path();
     std::string sg = image(900);
-    std::string sgName = "/04b453160000-0000.rbf";
-    std::remove((sgA + sgName).c_str());
-    writeFile(sgB + sgName, sg);
+    std::string sgName = "04b453160000-0000.rbf";
+    ASSERT_TRUE(dirB.write(sgName, sg));
 
     EXPECT_TRUE(plex.callQirInitPath({sgA, sgB}, 0).isGood()) << text(plex);
-    EXPECT_EQ(plex.sgConfig(), sgB + sgName);
+    EXPECT_EQ(plex.sgConfig(), dirB / sgName);
     EXPECT_TRUE(board.configImage() == sg);
 
-    writeFile(sgA + sgName, image(10));
+    ASSERT_TRUE(dirA.write(sgName, image(10)));
     EXPECT_TRUE(plex.callQirInitPath({sgA, sgB}, 0).isGood());
-    EXPECT_EQ(plex.sgConfig(), sgA + sgName);
+    EXPECT_EQ(plex.sgConfig(), dirA / sgName);
     EXPECT_EQ(board.configImage().size(), 10u);
 
     EXPECT_EQ(text(plex.callQirInitPath({sgA, sgB}, 131)),
@@ -224,6 +218,79 @@ TEST_F(QirPlexTest, PathRoadSearchesTheDirectoriesInOrder)
     plex.setFailed("incompatible device model", 0, nullptr);
     EXPECT_EQ(text(plex.callQirInitPath({}, 0)), "stat=fail (incompatible device model) 0");
     EXPECT_EQ(board.requests().size(), 0u);
+}
+
+// The path road as a second user runs it, in a test folder where an earlier
+// run left the file of the same name (another user's when this runs as root);
+// what failed, or "".
+std::string pathRoadInTestFolder(QirTaskPlex& plex, const QirInprocBoard& board, const std::string& sgTestDir)
+{
+    setenv("TEST_TMPDIR", sgTestDir.c_str(), 1);
+    const std::string sgName = "04b453160000-0000.rbf", sg = image(900);
+    std::filesystem::path dirA, dirB;
+    {
+        kvtest::ScratchDir a("qir_config_path_a"), b("qir_config_path_b");
+        dirA = a.path();
+        dirB = b.path();
+        if (dirA.empty() || dirB.empty() || !b.write(sgName, sg))
+            return "the test's folders or its file could not be made";
+        if (!plex.callQirInitPath({a.path(), b.path()}, 0).isGood())
+            return "the load failed: " + text(plex);
+        if (plex.sgConfig() != b / sgName || !(board.configImage() == sg))
+            return "loaded " + plex.sgConfig() + " instead of the test's own image";
+    }
+    if (std::filesystem::exists(dirA) || std::filesystem::exists(dirB))
+        return "the test's folders were not removed";
+    return "";
+}
+
+TEST_F(QirPlexTest, PathRoadAfterAnotherUsersRunFindsTheTestsOwnImage)
+{
+    // A test folder as /tmp is, holding what an earlier run left under the
+    // fixed folder name, which its user may write and the second may not.
+    kvtest::ScratchDir dirTest("qir_config_second_user");
+    ASSERT_FALSE(dirTest.path().empty());
+    const std::string sgTmp = dirTest / "tmp", sgLeft = sgTmp + "/qir_config_path_a";
+    ASSERT_EQ(mkdir(sgTmp.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(sgLeft.c_str(), 0700), 0);
+    ASSERT_TRUE(kvtest::writeFile(sgLeft + "/04b453160000-0000.rbf", image(10)));
+    const bool fRoot = geteuid() == 0;
+    ASSERT_EQ(chmod(dirTest.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(sgTmp.c_str(), 01777), 0);
+    // As root the second user is another one; otherwise the folder left is
+    // one this user may not write either.
+    ASSERT_EQ(chmod(sgLeft.c_str(), fRoot ? 0755 : 0555), 0);
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    ASSERT_NE(pid, -1);
+    if (pid == 0) {
+        close(fds[0]);
+        std::string sgFailed;
+        if (fRoot && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            sgFailed = "cannot become another user";
+        else
+            sgFailed = pathRoadInTestFolder(plex, board, sgTmp + "/");
+        ssize_t cb = write(fds[1], sgFailed.data(), sgFailed.size());
+        _exit(cb == static_cast<ssize_t>(sgFailed.size()) ? 0 : 1);
+    }
+    close(fds[1]);
+    int st = 0;
+    bool fEnded = kvtest::eventually([&] { return waitpid(pid, &st, WNOHANG) == pid; });
+    if (!fEnded) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &st, 0);
+    }
+    std::string sgFailed;
+    char buf[256];
+    for (ssize_t cb; (cb = read(fds[0], buf, sizeof buf)) > 0;)
+        sgFailed.append(buf, static_cast<size_t>(cb));
+    close(fds[0]);
+    EXPECT_TRUE(fEnded);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    EXPECT_EQ(sgFailed, "");
+    ASSERT_EQ(chmod(sgLeft.c_str(), 0700), 0);  // so that the folder can go
 }
 
 TEST(QirConfigLoader, EmptyDirectoryListIsASourcePositionFailure)
@@ -240,16 +307,17 @@ TEST(QirConfigPathRoad, HasNoModelCheck)
     vaq_test::InprocRig rg(brd, &theQir_qir_Proto);
     QirTaskPlex px(rg.puc(), rg.pucIo());
     ASSERT_TRUE(px.callVaqOpen().isGood());
-    std::string sgDir = tempDir("nomodel");
-    writeFile(sgDir + "/04b428170000-0002.rbf", image(20));
-    EXPECT_TRUE(px.callQirInitPath({sgDir}, 2).isGood()) << text(px);
+    kvtest::ScratchDir dir("qir_config_nomodel");
+    ASSERT_TRUE(dir.write("04b428170000-0002.rbf", image(20)));
+    EXPECT_TRUE(px.callQirInitPath({dir.path()}, 2).isGood()) << text(px);
     EXPECT_EQ(brd.cConfigLoads(), 1);
 }
 
 TEST_F(QirPlexTest, DeviceFailureInTheMiddleOfALoad)
 {
-    std::string sgDir = tempDir("unplug");
-    writeFile(sgDir + "/big.rbf", image(131018));
+    kvtest::ScratchDir dir("qir_config_unplug");
+    std::string sgDir = dir.path();
+    ASSERT_TRUE(dir.write("big.rbf", image(131018)));
     size_t cFiles = cOpenFiles();
     board.breakAt(100);
     EXPECT_EQ(text(plex.callQirInitFile((sgDir + "/big.rbf").c_str())),

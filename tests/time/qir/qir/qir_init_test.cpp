@@ -4,7 +4,7 @@
 #include "devio_testdrv.h"
 #include "qir_fixture.h"
 
-#include <fstream>
+#include "kv_scratch_dir.h"
 
 using namespace KVdepQir100;
 using namespace qir_test;
@@ -95,13 +95,10 @@ TEST_F(QirInitTest, FailedOpensBuildNoPlexer)
 
 TEST_F(QirInitTest, PathInitializerLoadsFromTheFirstDirectoryOnly)
 {
-    std::string sgDir = testing::TempDir() + "qir_init_path";
-    ASSERT_EQ(std::system(("mkdir -p '" + sgDir + "'").c_str()), 0);
+    kvtest::ScratchDir dir("qir_init_path");
+    std::string sgDir = dir.path();
     std::string sg(3000, 'c');
-    {
-        std::ofstream os(sgDir + "/04b453160000-0000.rbf", std::ios::binary | std::ios::trunc);
-        os << sg;
-    }
+    ASSERT_TRUE(dir.write("04b453160000-0000.rbf", sg));
     const char* mpszFound[] = {sgDir.c_str(), "/nonexistent", nullptr};
     {
         QirLocalTaskInitializer ini(szDev, mpszFound);
