@@ -82,6 +82,10 @@ void CardUsb::pnpSurpriseRemoval()
 
 NTSTATUS CardUsb::ezusbWriteMem(USHORT addr, const void* pv, USHORT c, UCHAR uRequest)
 {
+    // Nothing more is sent to a board being removed: a download under way
+    // stops at its next write.
+    if (isRemoved())
+        return STATUS_DEVICE_NOT_CONNECTED;
     log(fWmUsb, "ezusbWriteMem 0x%x, %d", static_cast<unsigned>(addr), static_cast<int>(c));
     URB urb;
     UsbBuildVendorRequest(&urb, URB_FUNCTION_VENDOR_DEVICE, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST),

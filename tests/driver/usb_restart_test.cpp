@@ -3,8 +3,8 @@
 // when the board goes (a restart that fails among the ways), a request
 // while the removal is between its mark and its aborts, a channel open
 // across a restart that succeeds, a start against an open inside its
-// download, and an open against a start that is downloading the idle
-// firmware.
+// download, an open against a start that is downloading the idle firmware,
+// and downloads that a removal comes into.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -303,6 +303,51 @@ TEST_F(UsbRestartTest, OpenWaitsForAStartInsideItsIdleDownload)
     EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
 }
 
+
+// A download that the stack's own surprise removal comes into (the board
+// still attached): nothing more is sent once the board is marked removed.
+// The last close's idle download stops; an open's operating download stops
+// and the open is refused.
+struct DownloadCut {
+    const char* szName;
+    bool fOpen;  // the download of a first open, else of the last close
+};
+
+void PrintTo(const DownloadCut& c, std::ostream* pos)
+{
+    *pos << c.szName;
+}
+
+class UsbDownloadCutTest : public UsbRestartTest, public ::testing::WithParamInterface<DownloadCut> {};
+
+TEST_P(UsbDownloadCutTest, StopsOnceTheBoardIsMarkedRemoved)
+{
+    plugAndLoad();
+    HANDLE h = GetParam().fOpen ? nullptr : openOk("\\qir\\0");
+    pdev->clearUrbLog();
+    std::atomic<NTSTATUS> st{STATUS_PENDING};
+    {
+        drvtest::PointHold hold(eWmPointUsbDownload);
+        JoiningThread t(
+            [&] { st = GetParam().fOpen ? kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\qir\\0", &h) : close(h); },
+            [&] { hold.release(); });
+        ASSERT_TRUE(hold.waitHeld());
+        EXPECT_EQ(k().pnp().sendMinor(pdev->pdo(), IRP_MN_SURPRISE_REMOVAL), STATUS_SUCCESS);
+        hold.release();
+        t.join();
+    }
+    std::vector<usbstub::UrbRecord> mpw = urbs(UrbKind::VendorOut);
+    ASSERT_EQ(mpw.size(), 1u) << "only the hold of the CPU, written before the removal";
+    EXPECT_EQ(mpw[0].value, addrEzusbCpuCs);
+    EXPECT_TRUE(board->isCpuHeld());
+    EXPECT_EQ(st.load(), GetParam().fOpen ? STATUS_NO_SUCH_DEVICE : STATUS_SUCCESS);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UsbDownloadCutTest,
+                         ::testing::Values(DownloadCut{"IdleDownloadOfTheLastClose", false},
+                                           DownloadCut{"OperatingDownloadOfTheFirstOpen", true}),
+                         [](const ::testing::TestParamInfo<DownloadCut>& i) { return std::string(i.param.szName); });
 
 class UsbRestartTwoDriverTest : public UsbRestartTest {
 protected:
