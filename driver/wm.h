@@ -70,6 +70,8 @@ enum WmPoint {
     eWmPointUsbSelectConfiguration,  // a USB start before its select configuration
     eWmPointUsbDownload,             // a USB download has held the CPU, no record sent yet
     eWmPointUsbRemoval,              // a USB surprise removal has marked the board removed, no pipe aborted yet
+    eWmPointBusStart,                // a PCI start begun, nothing of an earlier start stopped yet
+    eWmPointBusBound,                // a PCI start has bound the new card object's channels, the board not yet started
 };
 typedef void (*WmPointHook)(WmPoint ePoint);
 // Sets the hook called at every point (null: none, as at image load) and
