@@ -307,7 +307,10 @@ Chan* CardUsb::openLocked(ChanIter* pit)
         li.QuadPart = -10;
         KeDelayExecutionThread(KernelMode, FALSE, &li);
     }
-    _iDriver = static_cast<LONG>(iDriver);
+    // Requests of the channels open read it: set by the first open only (a
+    // later one is of the same driver).
+    if (_fOpen == 0)
+        _iDriver = static_cast<LONG>(iDriver);
     _fOpen |= pit->bit();
     ChanUsb* pcn = &_mpChan[iChan];
     pcn->~ChanUsb();
