@@ -108,23 +108,14 @@ TEST_P(PciOpenDuringStartTest, WaitsForTheStartThenWorks)
     } else {
         plugAndAdd();
     }
-    CardBus* pcb = card();
-    std::atomic<NTSTATUS> stStart{STATUS_PENDING}, stOpen{STATUS_PENDING};
+    NTSTATUS stStart = STATUS_PENDING, stOpen = STATUS_PENDING;
     HANDLE h = nullptr;
-    {
-        drvtest::PointHold hold(c.ePoint);
-        JoiningThread starter([&] { stStart = start(); }, [&] { hold.release(); });
-        ASSERT_TRUE(hold.waitHeld());
-        JoiningThread opener([&] { stOpen = kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\pio\\0", &h); },
-                             [&] { hold.release(); });
-        EXPECT_TRUE(eventually([&] { return stOpen != STATUS_PENDING || k().waitersOn(&pcb->_mtxOpen) == 1; }));
-        EXPECT_EQ(stOpen.load(), STATUS_PENDING) << "the open waits for the start";
-        hold.release();
-        starter.join();
-        opener.join();
-    }
-    EXPECT_EQ(stStart.load(), STATUS_SUCCESS);
-    ASSERT_EQ(stOpen.load(), STATUS_SUCCESS);
+    EXPECT_TRUE(drvtest::besideHeld(
+        k(), c.ePoint, &card()->_mtxOpen, [&] { stStart = start(); },
+        [&] { stOpen = kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\pio\\0", &h); }))
+        << "the open waits for the start";
+    EXPECT_EQ(stStart, STATUS_SUCCESS);
+    ASSERT_EQ(stOpen, STATUS_SUCCESS);
     EXPECT_EQ(exchangeWrite(h), STATUS_SUCCESS);
     EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
     EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());

@@ -238,22 +238,14 @@ TEST_F(UsbRestartTest, StartWaitsForAnOpenInsideItsDownloadAndLeavesItsChannelBe
 {
     plugAndLoad();
     ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
-    CardUsb* pcu = card();
-    std::atomic<NTSTATUS> stStart{STATUS_PENDING}, stOpen{STATUS_PENDING};
+    NTSTATUS stStart = STATUS_PENDING, stOpen = STATUS_PENDING;
     HANDLE h = nullptr;
-    {
-        drvtest::PointHold hold(eWmPointUsbDownload);
-        JoiningThread opener([&] { stOpen = kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\qir\\0", &h); },
-                             [&] { hold.release(); });
-        ASSERT_TRUE(hold.waitHeld());
-        JoiningThread starter([&] { stStart = start(); }, [&] { hold.release(); });
-        EXPECT_TRUE(eventually([&] { return k().waitersOn(&pcu->_mtxOpen) == 1; })) << "the start waits";
-        hold.release();
-        opener.join();
-        starter.join();
-    }
-    ASSERT_EQ(stOpen.load(), STATUS_SUCCESS);
-    ASSERT_EQ(stStart.load(), STATUS_SUCCESS);
+    EXPECT_TRUE(drvtest::besideHeld(
+        k(), eWmPointUsbDownload, &card()->_mtxOpen,
+        [&] { stOpen = kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\qir\\0", &h); }, [&] { stStart = start(); }))
+        << "the start waits";
+    ASSERT_EQ(stOpen, STATUS_SUCCESS);
+    ASSERT_EQ(stStart, STATUS_SUCCESS);
     pdev->clearUrbLog();
     EXPECT_EQ(exchangeWrite(h), STATUS_DEVICE_NOT_CONNECTED);
     EXPECT_TRUE(logHas("kqir0: chan 0 0 was opened before the last start"));

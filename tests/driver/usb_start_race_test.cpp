@@ -6,7 +6,7 @@
 // no later open or request on the board waits.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <vector>
 
 #include "pci_support.h"
 #include "qirc.h"
@@ -18,21 +18,40 @@ namespace {
 using drvtest::AsyncIoctl;
 using drvtest::Bufs;
 using kvtest::eventually;
-using kvtest::JoiningThread;
 using usbstub::UrbKind;
 
 enum class StartKind { First, Restart, FailingRestart };
 
 struct StartRace {
-    const char* szName;
     StartKind eKind;
     WmPoint ePoint;  // where the start is held while the open comes
     int iChan;       // the digit the open takes
 };
 
+std::string nameOf(const StartRace& c)
+{
+    static const char* const mpszKind[] = {"FirstStart", "Restart", "FailingRestart"};
+    return std::string(mpszKind[static_cast<int>(c.eKind)]) +
+           (c.ePoint == eWmPointUsbSelectConfiguration ? "BeforeSelectConfiguration" : "BeforeIdleDownload") +
+           std::to_string(c.iChan);
+}
+
 void PrintTo(const StartRace& c, std::ostream* pos)
 {
-    *pos << c.szName;
+    *pos << nameOf(c);
+}
+
+// Each start at each point, on either digit; a restart that fails at its
+// select configuration never reaches its idle download.
+std::vector<StartRace> startRaces()
+{
+    std::vector<StartRace> r;
+    for (StartKind e : {StartKind::First, StartKind::Restart, StartKind::FailingRestart})
+        for (WmPoint ePoint : {eWmPointUsbSelectConfiguration, eWmPointUsbIdleDownload})
+            for (int iChan : {0, 1})
+                if (e != StartKind::FailingRestart || ePoint == eWmPointUsbSelectConfiguration)
+                    r.push_back(StartRace{e, ePoint, iChan});
+    return r;
 }
 
 std::string chanPath(int iChan)
@@ -111,23 +130,15 @@ TEST_P(UsbOpenDuringStartTest, WorksAfterTheStartOrIsRefusedAtOnce)
     if (c.eKind == StartKind::FailingRestart)
         pdev->failUrb(UrbKind::SelectConfiguration);
     CardUsb* pcu = card();
-    std::atomic<NTSTATUS> stStart{STATUS_PENDING}, stOpen{STATUS_PENDING};
+    NTSTATUS stStart = STATUS_PENDING, stOpen = STATUS_PENDING;
     HANDLE h = nullptr;
-    {
-        drvtest::PointHold hold(c.ePoint);
-        JoiningThread starter([&] { stStart = start(); }, [&] { hold.release(); });
-        ASSERT_TRUE(hold.waitHeld());
-        std::string sgPath = chanPath(c.iChan);
-        JoiningThread opener([&] { stOpen = kstub::io::create(sgPath.c_str(), &h); }, [&] { hold.release(); });
-        EXPECT_TRUE(eventually([&] { return stOpen != STATUS_PENDING || k().waitersOn(&pcu->_mtxOpen) == 1; }))
-            << "the open came";
-        hold.release();
-        starter.join();
-        opener.join();
-    }
+    std::string sgPath = chanPath(c.iChan);
+    drvtest::besideHeld(
+        k(), c.ePoint, &pcu->_mtxOpen, [&] { stStart = start(); },
+        [&] { stOpen = kstub::io::create(sgPath.c_str(), &h); });
     if (c.eKind == StartKind::FailingRestart) {
-        EXPECT_EQ(stStart.load(), STATUS_UNSUCCESSFUL);
-        if (NT_SUCCESS(stOpen.load())) {
+        EXPECT_EQ(stStart, STATUS_UNSUCCESSFUL);
+        if (NT_SUCCESS(stOpen)) {
             expectRefusedAtOnce(h);
             EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
         }
@@ -136,8 +147,8 @@ TEST_P(UsbOpenDuringStartTest, WorksAfterTheStartOrIsRefusedAtOnce)
         EXPECT_EQ(fdo(), nullptr) << "removed at the last close";
         return;
     }
-    ASSERT_EQ(stStart.load(), STATUS_SUCCESS);
-    ASSERT_EQ(stOpen.load(), STATUS_SUCCESS);
+    ASSERT_EQ(stStart, STATUS_SUCCESS);
+    ASSERT_EQ(stOpen, STATUS_SUCCESS);
     EXPECT_EQ(board->runningImage(), "qir_firmware");
     EXPECT_EQ(pcu->_mpChan[c.iChan].pipeDown(), pcu->_mpPipeDown[c.iChan]) << "the start's new pipes";
     EXPECT_EQ(pcu->_mpChan[c.iChan].pipeUp(), pcu->_mpPipeUp[c.iChan]);
@@ -151,25 +162,8 @@ TEST_P(UsbOpenDuringStartTest, WorksAfterTheStartOrIsRefusedAtOnce)
     EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, UsbOpenDuringStartTest,
-    ::testing::Values(StartRace{"FirstStartBeforeSelectConfiguration0", StartKind::First,
-                                eWmPointUsbSelectConfiguration, 0},
-                      StartRace{"FirstStartBeforeSelectConfiguration1", StartKind::First,
-                                eWmPointUsbSelectConfiguration, 1},
-                      StartRace{"FirstStartBeforeIdleDownload0", StartKind::First, eWmPointUsbIdleDownload, 0},
-                      StartRace{"FirstStartBeforeIdleDownload1", StartKind::First, eWmPointUsbIdleDownload, 1},
-                      StartRace{"RestartBeforeSelectConfiguration0", StartKind::Restart,
-                                eWmPointUsbSelectConfiguration, 0},
-                      StartRace{"RestartBeforeSelectConfiguration1", StartKind::Restart,
-                                eWmPointUsbSelectConfiguration, 1},
-                      StartRace{"RestartBeforeIdleDownload0", StartKind::Restart, eWmPointUsbIdleDownload, 0},
-                      StartRace{"RestartBeforeIdleDownload1", StartKind::Restart, eWmPointUsbIdleDownload, 1},
-                      StartRace{"FailingRestartBeforeSelectConfiguration0", StartKind::FailingRestart,
-                                eWmPointUsbSelectConfiguration, 0},
-                      StartRace{"FailingRestartBeforeSelectConfiguration1", StartKind::FailingRestart,
-                                eWmPointUsbSelectConfiguration, 1}),
-    [](const ::testing::TestParamInfo<StartRace>& i) { return std::string(i.param.szName); });
+INSTANTIATE_TEST_SUITE_P(Cases, UsbOpenDuringStartTest, ::testing::ValuesIn(startRaces()),
+                         [](const ::testing::TestParamInfo<StartRace>& i) { return nameOf(i.param); });
 
 // An open before the board's first start: no pipes to give, and no firmware
 // is loaded. The channel is left behind at once and stays so over the start;
