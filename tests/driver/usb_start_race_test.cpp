@@ -17,7 +17,6 @@ namespace {
 
 using drvtest::AsyncIoctl;
 using drvtest::Bufs;
-using kvtest::eventually;
 using usbstub::UrbKind;
 
 enum class StartKind { First, Restart, FailingRestart };
