@@ -64,9 +64,14 @@ void wmImageLoad();
 // Named points of the driver where a test that links the driver code
 // directly holds the thread that passes them.
 enum WmPoint {
-    eWmPointIoctlEnd,         // a request the dispatch ends itself: its channel left, the request not yet detached
-    eWmPointUsbIdleDownload,  // a USB start holds the open/close lock, its idle download not yet begun
-    eWmPointUsbRequest,       // a USB channel's request found the board there, nothing sent yet
+    eWmPointIoctlEnd,                // a request the dispatch ends itself: its channel left, the request not yet detached
+    eWmPointUsbIdleDownload,         // a USB start holds the open/close lock, its idle download not yet begun
+    eWmPointUsbRequest,              // a USB channel's request found the board there, nothing sent yet
+    eWmPointUsbSelectConfiguration,  // a USB start before its select configuration
+    eWmPointUsbDownload,             // a USB download has held the CPU, no record sent yet
+    eWmPointUsbRemoval,              // a USB surprise removal has marked the board removed, no pipe aborted yet
+    eWmPointBusStart,                // a PCI start begun, nothing of an earlier start stopped yet
+    eWmPointBusBound,                // a PCI start has bound the new card object's channels, the board not yet started
 };
 typedef void (*WmPointHook)(WmPoint ePoint);
 // Sets the hook called at every point (null: none, as at image load) and

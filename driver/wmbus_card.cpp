@@ -226,6 +226,11 @@ void CardBus::takeResource(const CM_PARTIAL_RESOURCE_DESCRIPTOR& prd, IoRegion* 
 NTSTATUS CardBus::pnpStartDevice(PDEVICE_OBJECT, PIRP pIrp)
 {
     log(fWmFlow, "CardBus::pnpStartDevice");
+    // Opens and closes wait for the whole start: they read the state, the
+    // bindings and the open counts, and find the board started on the new
+    // card object, or not started.
+    OpenLock lk(&_mtxOpen);
+    wmPoint(eWmPointBusStart);
     // A start of a started board: what runs of the earlier start stops first.
     if (isState(eStarted))
         stopRunning(STATUS_CANCELLED);
@@ -264,42 +269,39 @@ NTSTATUS CardBus::startResources(PCM_RESOURCE_LIST prl)
         log(fWmErr, "no interrupt resource");
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    {
-        // Opens and closes wait: they read the bindings and the open counts.
-        OpenLock lk(&_mtxOpen);
-        ChanBinding bd = {this, {}, {}};
-        NTSTATUS st = STATUS_INSUFFICIENT_RESOURCES;
-        PKINTERRUPT pi = nullptr;
-        if (!createCard(&bd)) {
-            log(fWmErr, "Card start failed");
-        } else {
-            st = IoConnectInterrupt(&pi, intr, this, nullptr, ir._uVector, ir._uLevel, ir._uLevel, ir._eMode,
-                                    ir._fShared, ir._uAffinity, FALSE);
-            log(fWmFlow, "IoConnectInterrupt: 0x%lx", st);
-        }
-        // The entries stay (a request, the deferred routine or a cancel
-        // routine may hold one) and are bound to the new card object's
-        // channels once it can run; else to nothing, the card object of an
-        // earlier start being gone. The interrupt routine leaves the card
-        // object alone until attachInterrupt.
-        if (!NT_SUCCESS(st))
-            bd = ChanBinding{this, {}, {}};
-        bindChannels(&bd);
-        if (!NT_SUCCESS(st))
-            return st;
-        attachInterrupt(pi);
-        // A channel left open over a restart: its driver starts on the new card object.
-        if (isDriver()) {
-            for (ChanBus& cb : _mpChan)
-                if (cb._cOpen && cb.isBound() && static_cast<LONG>(cb.iDriver()) == iDriver()) {
-                    int i = initDriver(cb.pDriver());
-                    if (i)
-                        log(fWmErr, "can't init yek driver %d %d %d", static_cast<int>(cb.iDriver()),
-                            static_cast<int>(cb.iChan()), i);
-                    break;
-                }
-        }
+    ChanBinding bd = {this, {}, {}};
+    NTSTATUS st = STATUS_INSUFFICIENT_RESOURCES;
+    PKINTERRUPT pi = nullptr;
+    if (!createCard(&bd)) {
+        log(fWmErr, "Card start failed");
+    } else {
+        st = IoConnectInterrupt(&pi, intr, this, nullptr, ir._uVector, ir._uLevel, ir._uLevel, ir._eMode,
+                                ir._fShared, ir._uAffinity, FALSE);
+        log(fWmFlow, "IoConnectInterrupt: 0x%lx", st);
     }
+    // The entries stay (a request, the deferred routine or a cancel
+    // routine may hold one) and are bound to the new card object's
+    // channels once it can run; else to nothing, the card object of an
+    // earlier start being gone. The interrupt routine leaves the card
+    // object alone until attachInterrupt.
+    if (!NT_SUCCESS(st))
+        bd = ChanBinding{this, {}, {}};
+    bindChannels(&bd);
+    if (!NT_SUCCESS(st))
+        return st;
+    attachInterrupt(pi);
+    // A channel left open over a restart: its driver starts on the new card object.
+    if (isDriver()) {
+        for (ChanBus& cb : _mpChan)
+            if (cb._cOpen && cb.isBound() && static_cast<LONG>(cb.iDriver()) == iDriver()) {
+                int i = initDriver(cb.pDriver());
+                if (i)
+                    log(fWmErr, "can't init yek driver %d %d %d", static_cast<int>(cb.iDriver()),
+                        static_cast<int>(cb.iChan()), i);
+                break;
+            }
+    }
+    wmPoint(eWmPointBusBound);
     startTimer();
     // Requests begin from here: decided under the lock their start takes.
     synchronize(syncStarted, this);

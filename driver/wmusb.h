@@ -87,6 +87,9 @@ public:
     USBD_PIPE_HANDLE _mpPipeUp[cPipe];
     PUSB_CONFIGURATION_DESCRIPTOR _pConfigDesc;
     ChanUsb _mpChan[cChanObj];
+    // The last start succeeded: the pipes and the firmware are its own.
+    // Under the open/close lock.
+    ULONG _fStarted;
 
 private:
     NTSTATUS startConfigured(PUSB_CONFIGURATION_DESCRIPTOR pcd, ULONG cbTotal);

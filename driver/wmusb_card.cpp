@@ -23,7 +23,7 @@ ULONG chanBit(int iChan)
 }  // namespace
 
 CardUsb::CardUsb(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
-    : Card(pwm, pci, pdo), _devDesc(), _mpPipeDown(), _mpPipeUp(), _pConfigDesc(nullptr)
+    : Card(pwm, pci, pdo), _devDesc(), _mpPipeDown(), _mpPipeUp(), _pConfigDesc(nullptr), _fStarted(0)
 {
 }
 
@@ -73,6 +73,7 @@ void CardUsb::pnpSurpriseRemoval()
 {
     // Set first: a transfer queued from here on aborts its pipe itself.
     setRemoved();
+    wmPoint(eWmPointUsbRemoval);
     for (int i = 0; i < cPipe; ++i)
         for (USBD_PIPE_HANDLE h : {_mpPipeDown[i], _mpPipeUp[i]})
             if (h)
@@ -81,6 +82,10 @@ void CardUsb::pnpSurpriseRemoval()
 
 NTSTATUS CardUsb::ezusbWriteMem(USHORT addr, const void* pv, USHORT c, UCHAR uRequest)
 {
+    // Nothing more is sent to a board being removed: a download under way
+    // stops at its next write.
+    if (isRemoved())
+        return STATUS_DEVICE_NOT_CONNECTED;
     log(fWmUsb, "ezusbWriteMem 0x%x, %d", static_cast<unsigned>(addr), static_cast<int>(c));
     URB urb;
     UsbBuildVendorRequest(&urb, URB_FUNCTION_VENDOR_DEVICE, sizeof(struct _URB_CONTROL_VENDOR_OR_CLASS_REQUEST),
@@ -107,6 +112,7 @@ NTSTATUS CardUsb::downloadFirmware(const ezusb_hex_record* phr, const char* szNa
     NTSTATUS st = ezusbHoldCpu(1);
     if (!NT_SUCCESS(st))
         return st;
+    wmPoint(eWmPointUsbDownload);
     for (; phr->_addr != addrEzusbEnd; ++phr) {
         // A record that would over-read its data or run past the controller's
         // memory is not sent: the download fails with the CPU held.
@@ -125,14 +131,16 @@ NTSTATUS CardUsb::downloadFirmware(const ezusb_hex_record* phr, const char* szNa
 NTSTATUS CardUsb::pnpStartDevice(PDEVICE_OBJECT, PIRP)
 {
     log(fWmFlow, "CardUsb::pnpStartDevice");
-    {
-        // The channels open now keep the pipes and the firmware of the start
-        // before: they are left behind before anything is sent.
-        OpenLock lk(&_mtxOpen);
-        for (int i = 0; i < cPipe; ++i)
-            if (_fOpen & chanBit(i))
-                _mpChan[i].leaveBehind();
-    }
+    // Opens and closes wait for the whole start: one in between would take
+    // the pipes and the firmware the start is replacing, and its download
+    // would mix with the idle one.
+    OpenLock lk(&_mtxOpen);
+    // The channels open now keep the pipes and the firmware of the start
+    // before: they are left behind before anything is sent.
+    _fStarted = 0;
+    for (int i = 0; i < cPipe; ++i)
+        if (_fOpen & chanBit(i))
+            _mpChan[i].leaveBehind();
     // A start after a stop: the block of the earlier start goes first.
     if (_pConfigDesc) {
         ExFreePool(_pConfigDesc);
@@ -223,6 +231,7 @@ NTSTATUS CardUsb::startConfigured(PUSB_CONFIGURATION_DESCRIPTOR pcd, ULONG cbTot
         static_cast<unsigned>(pii->SubClass), static_cast<unsigned>(pii->Protocol),
         static_cast<int>(pii->NumberOfPipes));
     WM_ASSERT(pii->NumberOfPipes == pid->bNumEndpoints, "pii->NumberOfPipes == pid->bNumEndpoints", szSrc);
+    wmPoint(eWmPointUsbSelectConfiguration);
     NTSTATUS st = sendUrb(purbSel);
     if (!NT_SUCCESS(st)) {
         log(fWmErr, "Error 0x%X trying to select configuration", st);
@@ -235,17 +244,13 @@ NTSTATUS CardUsb::startConfigured(PUSB_CONFIGURATION_DESCRIPTOR pcd, ULONG cbTot
             static_cast<unsigned>(pi.EndpointAddress), static_cast<int>(pi.Interval),
             static_cast<int>(pi.MaximumPacketSize), static_cast<int>(pi.MaximumTransferSize));
     }
-    {
-        // Opens and closes wait: they read the pipes, and their downloads
-        // would mix with this one.
-        OpenLock lk(&_mtxOpen);
-        wmPoint(eWmPointUsbIdleDownload);
-        downloadFirmware(static_cast<const ezusb_hex_record*>(padUsb()->_pfwIdle), "idle");
-        for (int i = 0; i < cPipe; ++i) {
-            _mpPipeDown[i] = pii->Pipes[iPipeFirstDown + i].PipeHandle;
-            _mpPipeUp[i] = pii->Pipes[iPipeFirstUp + i].PipeHandle;
-        }
+    wmPoint(eWmPointUsbIdleDownload);
+    downloadFirmware(static_cast<const ezusb_hex_record*>(padUsb()->_pfwIdle), "idle");
+    for (int i = 0; i < cPipe; ++i) {
+        _mpPipeDown[i] = pii->Pipes[iPipeFirstDown + i].PipeHandle;
+        _mpPipeUp[i] = pii->Pipes[iPipeFirstUp + i].PipeHandle;
     }
+    _fStarted = 1;
     ExFreePool(purbSel);
     return STATUS_SUCCESS;
 }
@@ -286,8 +291,10 @@ Chan* CardUsb::openLocked(ChanIter* pit)
         return nullptr;
     }
     // The first open since the board's start, channels left behind aside,
-    // downloads the operating firmware.
-    if (!hasLiveChannel()) {
+    // downloads the operating firmware. Without a start in force (none yet,
+    // or the last one failed) there are no pipes to give: the channel is
+    // left behind at once.
+    if (_fStarted && !hasLiveChannel()) {
         const void* pfw = padUsb()->_mppfw[iDriver];
         if (!pfw) {
             log(fWmErr, "Unable to find firmware for driver %d", static_cast<int>(iDriver));
@@ -299,12 +306,17 @@ Chan* CardUsb::openLocked(ChanIter* pit)
         LARGE_INTEGER li;
         li.QuadPart = -10;
         KeDelayExecutionThread(KernelMode, FALSE, &li);
-        _iDriver = static_cast<LONG>(iDriver);
     }
+    // Requests of the channels open read it: set by the first open only (a
+    // later one is of the same driver).
+    if (_fOpen == 0)
+        _iDriver = static_cast<LONG>(iDriver);
     _fOpen |= pit->bit();
     ChanUsb* pcn = &_mpChan[iChan];
     pcn->~ChanUsb();
     new (pcn) ChanUsb(_mpPipeDown[iChan], _mpPipeUp[iChan], this, iDriver, iChan);
+    if (!_fStarted)
+        pcn->leaveBehind();
     pcn->open();
     return pcn;
 }

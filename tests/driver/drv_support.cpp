@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kv_eventually.h"
+#include "kv_joining_thread.h"
 #include "kv_kmdf_stub.h"
 #include "yekpro_qir.h"
 
@@ -129,6 +130,33 @@ void PointHold::atPoint(WmPoint ePoint)
         kvtest::eventually([ph] { return ph->_fRelease.load(); });
     }
     --g_cInHook;
+}
+
+bool besideHeld(kstub::Kernel& k, WmPoint ePoint, const KMUTEX* pmtx, std::function<void()> held,
+                std::function<void()> beside)
+{
+    PointHold hold(ePoint);
+    kvtest::JoiningThread tHeld(std::move(held), [&] { hold.release(); });
+    if (!hold.waitHeld()) {
+        ADD_FAILURE() << "no thread came to the point";
+        return false;
+    }
+    std::atomic<bool> fReturned{false};
+    kvtest::JoiningThread tBeside(
+        [&] {
+            beside();
+            fReturned = true;
+        },
+        [&] { hold.release(); });
+    bool fWaited = false;
+    EXPECT_TRUE(kvtest::eventually([&] {
+        fWaited = k.waitersOn(pmtx) == 1;
+        return fReturned || fWaited;
+    })) << "the thread beside neither returned nor waits";
+    hold.release();
+    tHeld.join();
+    tBeside.join();
+    return fWaited;
 }
 
 void expectCleanTeardown(kvworld::World& world)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -88,6 +89,13 @@ private:
     std::atomic<bool> _fHeld{false};
     std::atomic<bool> _fRelease{false};
 };
+
+// Runs held on a thread of its own until it is held at the point, then
+// beside on another; once beside has returned or waits on the mutex (a
+// board's open/close lock), releases the hold and joins both. Whether beside
+// waited on the mutex.
+bool besideHeld(kstub::Kernel& k, WmPoint ePoint, const KMUTEX* pmtx, std::function<void()> held,
+                std::function<void()> beside);
 
 // Tears the world down and checks that nothing is left: no problem in the
 // report and no pool block.

@@ -1,7 +1,8 @@
 // The PCI board over a stop and a start, with the other side held at a
 // named point: what a start that fails leaves bound, a request on an entry
-// a restart left unbound, an interrupt raised while a stop is under way, and
-// a timer call in flight across a stop.
+// a restart left unbound, an open against a start held at a named point, an
+// interrupt raised while a stop is under way, and a timer call in flight
+// across a stop.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -80,6 +81,52 @@ TEST_F(PciFewerChannelsTest, RequestOnAnEntryARestartLeftUnboundIsNotConnected)
     close(h0);
     EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
 }
+
+// An open while the first start or a restart is held at a named point
+// (begun, or with the new card object's channels bound but the board not
+// yet started): the open waits for the whole start, then works on the new
+// card object.
+struct BusStartRace {
+    const char* szName;
+    bool fRestart;
+    WmPoint ePoint;
+};
+
+void PrintTo(const BusStartRace& c, std::ostream* pos)
+{
+    *pos << c.szName;
+}
+
+class PciOpenDuringStartTest : public PciRestartTest, public ::testing::WithParamInterface<BusStartRace> {};
+
+TEST_P(PciOpenDuringStartTest, WaitsForTheStartThenWorks)
+{
+    const BusStartRace& c = GetParam();
+    if (c.fRestart) {
+        plugAndLoad();
+        ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+    } else {
+        plugAndAdd();
+    }
+    NTSTATUS stStart = STATUS_PENDING, stOpen = STATUS_PENDING;
+    HANDLE h = nullptr;
+    EXPECT_TRUE(drvtest::besideHeld(
+        k(), c.ePoint, &card()->_mtxOpen, [&] { stStart = start(); },
+        [&] { stOpen = kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\pio\\0", &h); }))
+        << "the open waits for the start";
+    EXPECT_EQ(stStart, STATUS_SUCCESS);
+    ASSERT_EQ(stOpen, STATUS_SUCCESS);
+    EXPECT_EQ(exchangeWrite(h), STATUS_SUCCESS);
+    EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PciOpenDuringStartTest,
+                         ::testing::Values(BusStartRace{"FirstStartBegun", false, eWmPointBusStart},
+                                           BusStartRace{"FirstStartBound", false, eWmPointBusBound},
+                                           BusStartRace{"RestartBegun", true, eWmPointBusStart},
+                                           BusStartRace{"RestartBound", true, eWmPointBusBound}),
+                         [](const ::testing::TestParamInfo<BusStartRace>& i) { return std::string(i.param.szName); });
 
 // A request of a kernel-mode caller that waits on a channel; the stop ends
 // it, and its completion routine, run by the stop, raises the board's

@@ -1,5 +1,6 @@
 // A USB board beside plug and play: opens, closes and reads of the
-// identification text while the board is restarted again and again, then
+// identification text while the board is restarted again and again, the
+// board used as an application uses it beside hundreds of restarts, then
 // exchanges, reads and opens while it is surprise-removed. The board's
 // pipes, its removed flag and its open state are read beside their changes
 // (the ThreadSanitizer build sees every such read); every request ends with
@@ -12,8 +13,16 @@
 #include <vector>
 
 #include "pci_support.h"
+#include "qirc.h"
+#include "yekpro_qir.h"
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kRestarts = 300;
+#else
+constexpr int kRestarts = 500;
+#endif
 
 using drvtest::Bufs;
 using kvtest::eventually;
@@ -67,6 +76,36 @@ protected:
             if (st != STATUS_SUCCESS && st != STATUS_DEVICE_NOT_CONNECTED)
                 ++_cUnexpected;
             ++_cRequests;
+        }
+    }
+
+    // Uses a channel as an application does, again and again: open, protocol
+    // check, an exchange, a put and the get of its answer, close. Every
+    // request ends with its answer or, on a channel a restart left behind,
+    // STATUS_DEVICE_NOT_CONNECTED; the open waits for a start under way.
+    void useAsAnApplication(const std::string& sgPath, const std::atomic<bool>& fStop, std::atomic<unsigned>& cCycles)
+    {
+        std::string sgSig = ykQir._puDd[0]._pup->szProto();
+        std::vector<char> w = drvtest::qirWrite(3, 1);
+        auto expect = [this](NTSTATUS st, bool fMayBeLeftBehind) {
+            if (st != STATUS_SUCCESS && !(fMayBeLeftBehind && st == STATUS_DEVICE_NOT_CONNECTED))
+                ++_cUnexpected;
+        };
+        while (!fStop) {
+            HANDLE h = nullptr;
+            NTSTATUS st = kstub::io::create(sgPath.c_str(), &h);
+            expect(st, false);
+            if (!NT_SUCCESS(st))
+                continue;
+            Bufs b;
+            expect(drvtest::ioctlInOut(h, IOCTL_YEK_PROCHK, &b.prochk(sgSig), cbYekIoc), false);
+            expect(drvtest::ioctlInOut(h, IOCTL_YEK_XCH, &b.xch(w.data(), w.size()), cbYekIoc), true);
+            st = drvtest::ioctlInOut(h, IOCTL_YEK_PUT, &b.put(w.data(), w.size()), cbYekIoc);
+            expect(st, true);
+            if (NT_SUCCESS(st))
+                expect(drvtest::ioctlInOut(h, IOCTL_YEK_GET, &b.get(), cbYekIoc), true);
+            expect(kstub::io::close(h), false);
+            ++cCycles;
         }
     }
 
@@ -133,6 +172,44 @@ TEST_F(UsbPnpRaceTest, OpensClosesAndReadsBesideRestartsThenRequestsBesideASurpr
         if (iSlot > 0)
             world.usb().unplug(*pd);
     }
+    EXPECT_EQ(_cUnexpected, 0u);
+    EXPECT_EQ(k().irpsOutstanding(), 0u);
+    EXPECT_EQ(k().mdlsOutstanding(), 0u);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+}
+
+// Hundreds of restarts beside two threads that use the board as an
+// application does, one on each channel digit; after each restart both go on
+// (an open during a start works after it), and every request ends.
+TEST_F(UsbPnpRaceTest, RequestsOfAnApplicationBesideRestartsAllEnd)
+{
+    std::atomic<bool> fStop{false};
+    std::atomic<unsigned> mpcCycles[2] = {{0}, {0}};
+    std::atomic<int> cRunning{2};
+    // Stops the users; one stuck in a request is freed by unplugging the board.
+    auto stopUsers = [&] {
+        fStop = true;
+        if (!eventually([&] { return cRunning == 0; }))
+            pdev->surpriseRemove();
+    };
+    auto user = [&](int iChan) {
+        useAsAnApplication(chanPath(0, iChan), fStop, mpcCycles[iChan]);
+        --cRunning;
+    };
+    JoiningThread user0([&] { user(0); }, stopUsers);
+    JoiningThread user1([&] { user(1); }, stopUsers);
+    for (int i = 0; i < kRestarts; ++i) {
+        ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+        ASSERT_EQ(k().pnp().start(pdev->pdo()), STATUS_SUCCESS) << "restart " << i;
+        unsigned mpcFrom[2] = {mpcCycles[0], mpcCycles[1]};
+        if (!eventually([&] { return mpcCycles[0] >= mpcFrom[0] + 2 && mpcCycles[1] >= mpcFrom[1] + 2; })) {
+            pdev->surpriseRemove();  // ends the request that waits
+            FAIL() << "restart " << i << ": a request did not end";
+        }
+    }
+    stopUsers();
+    user0.join();
+    user1.join();
     EXPECT_EQ(_cUnexpected, 0u);
     EXPECT_EQ(k().irpsOutstanding(), 0u);
     EXPECT_EQ(k().mdlsOutstanding(), 0u);

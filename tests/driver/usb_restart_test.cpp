@@ -1,14 +1,17 @@
 // The USB board over a stop and a start, and its surprise removal, with the
 // other side held at a named point: transfers waiting on a silent board
-// when the board goes (a restart that fails among the ways), a channel open
-// across a restart that succeeds, and an open against a start that is
-// downloading the idle firmware.
+// when the board goes (a restart that fails among the ways), a request
+// while the removal is between its mark and its aborts, a channel open
+// across a restart that succeeds, a start against an open inside its
+// download, an open against a start that is downloading the idle firmware,
+// and downloads that a removal comes into.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
 
 #include "pci_support.h"
+#include "test_modules.h"
 #include "wmusb.h"
 
 namespace {
@@ -17,6 +20,7 @@ using drvtest::AsyncIoctl;
 using drvtest::Bufs;
 using drvtest::DriverTest;
 using kvtest::eventually;
+using kvtest::JoiningThread;
 using usbstub::UrbKind;
 
 class UsbRestartTest : public DriverTest {
@@ -142,6 +146,33 @@ TEST_F(UsbRestartTest, GetQueuedAfterTheRemovalAbortedThePipesEnds)
     EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
 }
 
+// A get that comes while the stack's own surprise removal (the board still
+// attached) is held between marking the board removed and aborting its
+// pipes is refused at once: no transfer is queued that the aborts would
+// leave waiting.
+TEST_F(UsbRestartTest, RequestBetweenTheRemovalsMarkAndItsAbortsIsRefusedAtOnce)
+{
+    plugAndLoad();
+    HANDLE h = openOk("\\qir\\0");
+    std::atomic<NTSTATUS> stRemoval{STATUS_PENDING};
+    {
+        drvtest::PointHold hold(eWmPointUsbRemoval);
+        JoiningThread remover([&] { stRemoval = k().pnp().sendMinor(pdev->pdo(), IRP_MN_SURPRISE_REMOVAL); },
+                              [&] { hold.release(); });
+        ASSERT_TRUE(hold.waitHeld());
+        Bufs b;
+        auto get = onThread(h, IOCTL_YEK_GET, b.get());
+        EXPECT_EQ(get->result(), STATUS_DEVICE_NOT_CONNECTED) << "while the removal is held";
+        get.reset();
+        hold.release();
+        remover.join();
+    }
+    EXPECT_EQ(stRemoval.load(), STATUS_SUCCESS);
+    EXPECT_EQ(pdev->pendingIn(), 0u);
+    close(h);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+}
+
 // A channel open across a restart that succeeds: the restart gave the board
 // new pipes and the idle firmware. The channel's requests, one waiting at
 // the restart among them, fail with STATUS_DEVICE_NOT_CONNECTED, the later
@@ -184,6 +215,50 @@ TEST_F(UsbRestartTest, ChannelOpenAcrossARestartIsNotConnectedAndANewOpenDownloa
     EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
 }
 
+// The only channel open is one a restart left behind: its close downloads
+// nothing (the restart ran the idle firmware already).
+TEST_F(UsbRestartTest, ClosingTheOnlyChannelLeftBehindDownloadsNothing)
+{
+    plugAndLoad();
+    HANDLE h = openOk("\\qir\\1");
+    ASSERT_EQ(exchangeWrite(h), STATUS_SUCCESS);
+    ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+    ASSERT_EQ(start(), STATUS_SUCCESS);
+    pdev->clearUrbLog();
+    close(h);
+    EXPECT_TRUE(urbs(UrbKind::VendorOut).empty());
+    EXPECT_TRUE(logHas("kqir0: close chan 0 1 f=0x0"));
+    EXPECT_EQ(board->runningImage(), "gid_firmware");
+}
+
+// A restart against an open held inside its operating download: the start
+// waits for the open/close lock before it looks at the open channels, so
+// the channel the open makes is left behind.
+TEST_F(UsbRestartTest, StartWaitsForAnOpenInsideItsDownloadAndLeavesItsChannelBehind)
+{
+    plugAndLoad();
+    ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+    NTSTATUS stStart = STATUS_PENDING, stOpen = STATUS_PENDING;
+    HANDLE h = nullptr;
+    EXPECT_TRUE(drvtest::besideHeld(
+        k(), eWmPointUsbDownload, &card()->_mtxOpen,
+        [&] { stOpen = kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\qir\\0", &h); }, [&] { stStart = start(); }))
+        << "the start waits";
+    ASSERT_EQ(stOpen, STATUS_SUCCESS);
+    ASSERT_EQ(stStart, STATUS_SUCCESS);
+    pdev->clearUrbLog();
+    EXPECT_EQ(exchangeWrite(h), STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_TRUE(logHas("kqir0: chan 0 0 was opened before the last start"));
+    EXPECT_TRUE(bulk().empty());
+    HANDLE h1 = openOk("\\qir\\1");
+    Bufs b;
+    std::vector<char> w = drvtest::qirWrite(3, 1);
+    EXPECT_EQ(onThread(h1, IOCTL_YEK_XCH, b.xch(w.data(), w.size()))->result(), STATUS_SUCCESS);
+    close(h1);
+    EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
+    EXPECT_EQ(board->runningImage(), "gid_firmware");
+}
+
 // An open while a restart holds the open/close lock to download the idle
 // firmware: the open waits for the start, then downloads the operating
 // firmware and takes the new pipes; the two downloads do not mix.
@@ -218,6 +293,74 @@ TEST_F(UsbRestartTest, OpenWaitsForAStartInsideItsIdleDownload)
     EXPECT_EQ(pcu->_mpChan[0].pipeUp(), pcu->_mpPipeUp[0]);
     EXPECT_EQ(exchangeWrite(h), STATUS_SUCCESS);
     EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
+}
+
+
+// A download that the stack's own surprise removal comes into (the board
+// still attached): nothing more is sent once the board is marked removed.
+// The last close's idle download stops; an open's operating download stops
+// and the open is refused.
+struct DownloadCut {
+    const char* szName;
+    bool fOpen;  // the download of a first open, else of the last close
+};
+
+void PrintTo(const DownloadCut& c, std::ostream* pos)
+{
+    *pos << c.szName;
+}
+
+class UsbDownloadCutTest : public UsbRestartTest, public ::testing::WithParamInterface<DownloadCut> {};
+
+TEST_P(UsbDownloadCutTest, StopsOnceTheBoardIsMarkedRemoved)
+{
+    plugAndLoad();
+    HANDLE h = GetParam().fOpen ? nullptr : openOk("\\qir\\0");
+    pdev->clearUrbLog();
+    std::atomic<NTSTATUS> st{STATUS_PENDING};
+    {
+        drvtest::PointHold hold(eWmPointUsbDownload);
+        JoiningThread t(
+            [&] { st = GetParam().fOpen ? kstub::io::create("\\\\.\\ZEDOZ_EVU_0\\qir\\0", &h) : close(h); },
+            [&] { hold.release(); });
+        ASSERT_TRUE(hold.waitHeld());
+        EXPECT_EQ(k().pnp().sendMinor(pdev->pdo(), IRP_MN_SURPRISE_REMOVAL), STATUS_SUCCESS);
+        hold.release();
+        t.join();
+    }
+    std::vector<usbstub::UrbRecord> mpw = urbs(UrbKind::VendorOut);
+    ASSERT_EQ(mpw.size(), 1u) << "only the hold of the CPU, written before the removal";
+    EXPECT_EQ(mpw[0].value, addrEzusbCpuCs);
+    EXPECT_TRUE(board->isCpuHeld());
+    EXPECT_EQ(st.load(), GetParam().fOpen ? STATUS_NO_SUCH_DEVICE : STATUS_SUCCESS);
+    EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UsbDownloadCutTest,
+                         ::testing::Values(DownloadCut{"IdleDownloadOfTheLastClose", false},
+                                           DownloadCut{"OperatingDownloadOfTheFirstOpen", true}),
+                         [](const ::testing::TestParamInfo<DownloadCut>& i) { return std::string(i.param.szName); });
+
+class UsbRestartTwoDriverTest : public UsbRestartTest {
+protected:
+    const YekMod* cardModule() const override { return &drvtest::ykTwo; }
+};
+
+// While the only channels open are channels a restart left behind, another
+// driver is still refused: the board serves one driver at a time until they
+// close.
+TEST_F(UsbRestartTwoDriverTest, AnotherDriverIsRefusedWhileOnlyChannelsLeftBehindAreOpen)
+{
+    plugAndLoad();
+    HANDLE h = openOk("\\qir\\0");
+    ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
+    ASSERT_EQ(start(), STATUS_SUCCESS);
+    log().clear();
+    HANDLE hVaq = nullptr;
+    EXPECT_EQ(open(&hVaq, "\\vaq\\1"), STATUS_NO_SUCH_DEVICE);
+    EXPECT_TRUE(logHas("kqir0: Attempt to open different driver 1 while open &d"));
+    close(h);
+    openOk("\\vaq\\1");
 }
 
 }  // namespace
