@@ -1,9 +1,9 @@
 # The cross build for Windows x64 (toolchain file cmake/mingw-w64-x86_64.cmake):
-# the nine user-mode deliverables as DLLs, compiled against the toolchain's
-# own headers and import libraries. The stand-ins, the simulated boards, the
-# driver's own code, the tests, the programs and the benchmarks are not part
-# of it; only the device interface header of driver/, the configuration image
-# of tools/rbfgen and two programs built as applications are
+# the nine user-mode deliverables as DLLs and the kernel driver as its image
+# kavorqir.sys, compiled against the toolchain's own headers and import
+# libraries. The stand-ins, the simulated boards, the tests, the programs and
+# the benchmarks are not part of it; only the configuration image of
+# tools/rbfgen and two programs built as applications are
 # (tests/exports/import). bin/ also gets the toolchain's runtime DLLs that the
 # nine import.
 
@@ -80,4 +80,41 @@ function(kv_check_exports target listfile)
     VERBATIM)
   add_custom_target(exports_${target} ALL DEPENDS ${stamp})
   add_dependencies(exports_${target} kv_runtime_dlls)
+endfunction()
+
+# kv_kernel_image(<target> SOURCES <source>... INCLUDE <dir>... LIBS <lib>...
+#                 IMPORTS <module>... PROBE <routine> <kernel routine>)
+# A kernel-mode driver image, bin/<target>.sys: the sources compiled as the
+# kernel's code (KV_KERNEL; the project's wrappers of the toolchain's kernel
+# headers in driver/ddkwrap first on the include path; no C++ exceptions, type
+# information, guarded statics, exit-time destructors or stack probes),
+# linked without the C runtime or the C++ library against the import
+# libraries LIBS, subsystem native, entered at DriverEntry. The build then
+# checks the image and fails on any difference (tests/driver/image):
+# imports from exactly the modules IMPORTS; subsystem, entry, relocations,
+# no-execute compatibility and PE checksum; no TLS, no .CRT or constructor
+# section, no writable and executable section; the kernel routine named in
+# PROBE called only from the routine named there, inside a scope of its
+# structured exception handler; no stack frame over a page; nothing taken
+# from a library but the import libraries.
+enable_language(ASM)
+function(kv_kernel_image target)
+  cmake_parse_arguments(A "" "" "SOURCES;INCLUDE;LIBS;IMPORTS;PROBE" ${ARGN})
+  add_executable(${target} ${A_SOURCES})
+  set_target_properties(${target} PROPERTIES SUFFIX .sys)
+  target_include_directories(${target} BEFORE PRIVATE ${CMAKE_SOURCE_DIR}/driver/ddkwrap)
+  target_include_directories(${target} PRIVATE ${A_INCLUDE})
+  target_compile_definitions(${target} PRIVATE KV_KERNEL)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit -fcheck-new>
+    $<$<COMPILE_LANGUAGE:CXX,C>:-mno-stack-arg-probe>)
+  set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+  target_link_options(${target} PRIVATE -nostdlib -Wl,--subsystem,native -Wl,--entry,DriverEntry
+    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--strip-debug -Wl,-Map,${map})
+  target_link_libraries(${target} PRIVATE ${A_LIBS})
+  # Nor the Win32 libraries that CMake links every program of the platform
+  # with (read for the whole folder of the image).
+  foreach(lang CXX C ASM)
+    set(CMAKE_${lang}_STANDARD_LIBRARIES "" PARENT_SCOPE)
+  endforeach()
 endfunction()
