@@ -117,4 +117,23 @@ function(kv_kernel_image target)
   foreach(lang CXX C ASM)
     set(CMAKE_${lang}_STANDARD_LIBRARIES "" PARENT_SCOPE)
   endforeach()
+
+  # The checks run until they pass, as the DLLs' export checks do.
+  set(check ${CMAKE_SOURCE_DIR}/tests/driver/image)
+  set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${target}.image-checked)
+  string(JOIN " " imports ${A_IMPORTS})
+  list(TRANSFORM A_LIBS REPLACE "(.+)" "lib\\1.a" OUTPUT_VARIABLE libfiles)
+  list(GET A_PROBE 0 probe)
+  list(GET A_PROBE 1 kprobe)
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${stamp}
+    COMMAND ${CMAKE_COMMAND} -E env OBJDUMP=${CMAKE_OBJDUMP} ${check}/check_kernel_image.sh
+      --imports ${imports} --entry DriverEntry --probe ${probe} ${kprobe} $<TARGET_FILE:${target}>
+    COMMAND ${check}/check_pe_checksum.sh $<TARGET_FILE:${target}>
+    COMMAND ${check}/check_link_map.sh ${map} ${libfiles}
+    COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+    DEPENDS ${target} ${check}/check_kernel_image.sh ${check}/check_pe_checksum.sh ${check}/check_link_map.sh
+    COMMENT "Checking the kernel image ${target}"
+    VERBATIM)
+  add_custom_target(image_${target} ALL DEPENDS ${stamp})
 endfunction()
