@@ -3,16 +3,17 @@
 # kavorqir.sys, compiled against the toolchain's own headers and import
 # libraries. The stand-ins, the simulated boards, the tests, the programs and
 # the benchmarks are not part of it; only the configuration image of
-# tools/rbfgen and two programs built as applications are
-# (tests/exports/import). bin/ also gets the toolchain's runtime DLLs that the
-# nine import.
+# tools/rbfgen, two programs built as applications (tests/exports/import)
+# and a user-mode program of the image's probe routine
+# (tests/driver/image/probe) are. bin/ also gets the toolchain's runtime DLLs
+# that the nine import.
 
 if(KV_SANITIZE OR KV_SANITIZE_THREAD)
   message(FATAL_ERROR "the cross build has no sanitizer builds")
 endif()
 
 list(REMOVE_ITEM KV_DIRS platform sim tools tests)
-list(APPEND KV_DIRS tools/rbfgen tests/exports/import)
+list(APPEND KV_DIRS tools/rbfgen tests/exports/import tests/driver/image/probe)
 
 # Everything this build compiles goes into a deliverable: no API is imported
 # (the programs of tests/exports/import, built as applications, drop it).
