@@ -7,10 +7,20 @@
 # definitions, so that deliverables never load one another and each exports
 # only its own API (everything else is hidden).
 
+#
+# A component that the kernel driver carries names the sources of its kernel
+# build with KERNEL_SOURCES (all its SOURCES when not given): the driver
+# compiles them once more with KV_KERNEL defined (kv_kernel_sources).
 function(kv_component name)
-  cmake_parse_arguments(A "" "" "SOURCES;DEPENDS;LIBS" ${ARGN})
+  cmake_parse_arguments(A "" "" "SOURCES;KERNEL_SOURCES;DEPENDS;LIBS" ${ARGN})
   list(TRANSFORM A_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  if(A_KERNEL_SOURCES)
+    list(TRANSFORM A_KERNEL_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  else()
+    set(A_KERNEL_SOURCES ${A_SOURCES})
+  endif()
   set_property(GLOBAL PROPERTY KV_${name}_SOURCES ${A_SOURCES})
+  set_property(GLOBAL PROPERTY KV_${name}_KERNEL_SOURCES ${A_KERNEL_SOURCES})
   set_property(GLOBAL PROPERTY KV_${name}_INCLUDE ${CMAKE_CURRENT_SOURCE_DIR})
   set_property(GLOBAL PROPERTY KV_${name}_LIBS ${A_LIBS})
   add_library(${name}_core STATIC ${A_SOURCES})
@@ -25,6 +35,21 @@ function(kv_component name)
   if(WIN32)
     set_property(TARGET ${name}_core PROPERTY EXCLUDE_FROM_ALL ON)
   endif()
+endfunction()
+
+# kv_kernel_sources(<sources var> <include dirs var> <component>...): the
+# kernel build's sources of the components and their folders.
+function(kv_kernel_sources srcvar incvar)
+  set(srcs)
+  set(incs)
+  foreach(c IN LISTS ARGN)
+    get_property(s GLOBAL PROPERTY KV_${c}_KERNEL_SOURCES)
+    get_property(i GLOBAL PROPERTY KV_${c}_INCLUDE)
+    list(APPEND srcs ${s})
+    list(APPEND incs ${i})
+  endforeach()
+  set(${srcvar} ${srcs} PARENT_SCOPE)
+  set(${incvar} ${incs} PARENT_SCOPE)
 endfunction()
 
 # kv_deliverable(<target> [MODULE] COMPONENTS <c>... [DEFINES <d>...] [SOURCES <extra>...] [LIBS <l>...])

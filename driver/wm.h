@@ -28,6 +28,17 @@ const size_t cbWmLogMessage = 160;
 // The stop code of a broken invariant.
 const ULONG uWmBugCheck = 0x2A0001;
 
+// The pool of every block the driver allocates: non-paged, not executable.
+const POOL_TYPE ePoolWm = NonPagedPoolNx;
+
+// The driver's wide literals: the platform's WCHAR is wchar_t, the stand-in
+// kernel's char16_t.
+#ifdef _WIN32
+#define WM_WSTR(s) L##s
+#else
+#define WM_WSTR(s) u##s
+#endif
+
 // The driver-wide object: one instance, built in place by the driver entry.
 class Wm {
 public:
@@ -53,8 +64,11 @@ extern const char szWmVersion[];
 // The driver-wide object once the entry has built it, else null.
 Wm* wmDriver();
 
+// The card module the driver carries: ykQir (wm_module.cpp); a test's build
+// of the driver module may carry another.
+const YekMod* wmCarriedModule();
 // The card module the next driver entry takes; null gives back the module
-// the driver carries (ykQir). For tests that link the driver code directly.
+// the driver carries. For tests that link the driver code directly.
 const YekMod* wmSetCardModule(const YekMod* pum);
 // Puts the driver's static storage back to its state at image load (the
 // driver-wide object, the card slots and the module choice), as loading the
@@ -87,6 +101,15 @@ void wmPoint(WmPoint ePoint);
 // The three parameters wmAssert packs the source name into: each character,
 // sign-extended from 8 bits, is added at bits (3 - i % 4) * 8 of word i / 4.
 void wmAssertWords(const char* szSrc, ULONG_PTR mpw[3]);
+
+// What the kernel has in place of the C++ library: operator new takes a
+// block of the driver's pool (null when there is none; the kernel build
+// checks every new), delete gives it back and ignores null, and a call of a
+// pure virtual function is a broken invariant. The kernel image's operators
+// call them (wm_cxxabi.cpp).
+void* wmNew(size_t cb);
+void wmDelete(void* pv);
+[[noreturn]] void wmPureVirtual();
 
 // The driver's assertions: a fixed expression text, the source module, the line.
 #define WM_ASSERT(cond, szExpr, szSrc) FEX_ASSERT((cond), (szExpr), (szSrc), __LINE__)

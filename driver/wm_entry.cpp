@@ -3,7 +3,6 @@
 // unload routine.
 #include <new>
 
-#include "qirc.h"
 #include "wm.h"
 #include "wmdisp.h"
 #include "wmpnp.h"
@@ -33,7 +32,7 @@ void readDebugMask(Wm* pwm, PUNICODE_STRING RegistryPath)
     HANDLE h = nullptr;
     if (!NT_SUCCESS(ZwOpenKey(&h, GENERIC_READ, &oa)))
         return;
-    if (NT_SUCCESS(wmQueryValueUlong(h, u"Debug", &pwm->_fDebug))) {
+    if (NT_SUCCESS(wmQueryValueUlong(h, WM_WSTR("Debug"), &pwm->_fDebug))) {
         pwm->log(fWmErr, "entry version=(%s)", pwm->_szVers);
         pwm->log(fWmErr, "debug=%x", pwm->_fDebug);
     }
@@ -90,7 +89,7 @@ void wmPoint(WmPoint ePoint)
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath)
 {
     DbgPrint("kavorqir load\n");
-    Wm* pwm = new (g_mpWm) Wm(g_pumChosen ? g_pumChosen : &ykQir);
+    Wm* pwm = new (g_mpWm) Wm(g_pumChosen ? g_pumChosen : wmCarriedModule());
     pwm->_fDebug = fWmDebugDefault;
     g_pwm = pwm;
     // From here a broken invariant anywhere in the driver stops the system.

@@ -140,7 +140,7 @@ CardBus::CardBus(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
     for (YekMemInfo& mi : _mpMem)
         mi._p = nullptr;
     for (int i = 0; i < _cMem; ++i) {
-        _mpMem[i]._p = ExAllocatePoolWithTag(NonPagedPool, _mpMem[i]._s, uTagMem);
+        _mpMem[i]._p = ExAllocatePoolWithTag(ePoolWm, _mpMem[i]._s, uTagMem);
         log(fWmFlow, "requested %d bytes = %p", static_cast<int>(_mpMem[i]._s), _mpMem[i]._p);
         if (!_mpMem[i]._p) {
             setFailed(szSrc, __LINE__);

@@ -2,6 +2,7 @@
 #include "wmmdl.h"
 
 #include "wire.h"
+#include "wm_probe.h"
 
 static const char szSrc[] = "wmmdl";
 
@@ -15,12 +16,7 @@ WmMdl& WmMdl::map(PVOID pv, ULONG len, KPROCESSOR_MODE mode, LOCK_OPERATION op)
         setFailed(szSrc, __LINE__);
         return *this;
     }
-    KV_TRY
-    {
-        MmProbeAndLockPages(_pmdl, mode, op);
-    }
-    KV_EXCEPT
-    {
+    if (wmProbeAndLock(_pmdl, mode, op) != STATUS_SUCCESS) {
         // The MDL stays allocated, not locked, until unmap.
         setFailed(szSrc, __LINE__);
         return *this;
@@ -121,31 +117,10 @@ WmMdl& WmMdl::copyControl(KVdepYek100::YekControlBuf* pucb)
     return *this;
 }
 
-WmWirebuf::int_type WmWirebuf::underflow()
-{
-    return _pchCur < _pchLim ? traits_type::to_int_type(*_pchCur) : traits_type::eof();
-}
-
-WmWirebuf::int_type WmWirebuf::uflow()
-{
-    if (_pchCur >= _pchLim)
-        return traits_type::eof();
-    return traits_type::to_int_type(*_pchCur++);
-}
-
-WmWirebuf::int_type WmWirebuf::overflow(int_type c)
-{
-    if (traits_type::eq_int_type(c, traits_type::eof()))
-        return traits_type::not_eof(c);
-    if (_pchCur < _pchLim)
-        *_pchCur++ = traits_type::to_char_type(c);
-    return c;
-}
-
 size_t marshalControl(const KVdepYek100::YekProto* pup, char* pchWire, size_t cbRoom,
                       const KVdepYek100::YekControl* puc, bool* pfOk)
 {
-    WmWirebuf wb(pchWire, cbRoom);
+    Wirebuf wb(pchWire, cbRoom);
     xostream xo(&wb);
     pup->marshal(xo, puc);
     size_t n = wb.cDone();
@@ -157,7 +132,7 @@ size_t marshalControl(const KVdepYek100::YekProto* pup, char* pchWire, size_t cb
 size_t unmarshalControl(const KVdepYek100::YekProto* pup, KVdepYek100::YekControl* puc,
                         const char* pchWire, size_t cb)
 {
-    WmWirebuf wb(const_cast<char*>(pchWire), cb);
+    Wirebuf wb(const_cast<char*>(pchWire), cb);
     xistream xi(&wb);
     KVdepYek100::xunmarsh(xi, *puc);
     if (!xi.isGood())

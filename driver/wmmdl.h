@@ -1,9 +1,8 @@
 // User buffers in the driver: the mapping of one caller buffer for the time
-// of one request, and the byte window the wire streams run on in the kernel,
-// with the two routines that turn a control into its wire bytes and back.
+// of one request, and the two routines that turn a control into its wire
+// bytes and back on the kernel's byte window (Wirebuf, wire.h).
 #pragma once
 
-#include <streambuf>
 #include <wdm.h>
 
 #include "failable.h"
@@ -49,26 +48,6 @@ public:
     char* _pch;
     ULONG _cb;
     UCHAR _fLocked;
-};
-
-// A fixed byte window under xistream and xostream. Reads past the end give
-// -1 and move nothing; a byte written at the end is dropped without error.
-class WmWirebuf : public std::streambuf {
-public:
-    WmWirebuf(char* pch, size_t c) : _pchBase(pch), _pchCur(pch), _pchLim(pch + c) {}
-
-    // The bytes passed so far.
-    size_t cDone() const { return static_cast<size_t>(_pchCur - _pchBase); }
-
-protected:
-    int_type underflow() override;
-    int_type uflow() override;
-    int_type overflow(int_type c) override;
-
-private:
-    char* _pchBase;
-    char* _pchCur;
-    char* _pchLim;
 };
 
 // Writes the control's wire form (type byte and fields) with the protocol

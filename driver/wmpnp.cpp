@@ -125,7 +125,7 @@ const YekAdapt* readCardType(Wm* pwm, PDEVICE_OBJECT pdoPhys)
     if (!NT_SUCCESS(st))
         return nullptr;
     ULONG uType = 0;
-    st = wmQueryValueUlong(h, u"CardType", &uType);
+    st = wmQueryValueUlong(h, WM_WSTR("CardType"), &uType);
     pwm->log(fWmDev, "ZwQueryValueKey=%x", st);
     const YekAdapt* pad = nullptr;
     if (NT_SUCCESS(st)) {

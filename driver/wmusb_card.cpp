@@ -1,4 +1,5 @@
 // The USB board: start, stop, open and close, firmware download, sendUrb.
+#include <initializer_list>
 #include <new>
 #include <ntstrsafe.h>
 
@@ -171,7 +172,7 @@ NTSTATUS CardUsb::pnpStartDevice(PDEVICE_OBJECT, PIRP)
         log(fWmErr, "Error 0x%X trying to read configuration descriptor 1", STATUS_DEVICE_CONFIGURATION_ERROR);
         return STATUS_DEVICE_CONFIGURATION_ERROR;
     }
-    auto* pcd = static_cast<PUSB_CONFIGURATION_DESCRIPTOR>(ExAllocatePoolWithTag(NonPagedPool, cbTotal, uTagConfig));
+    auto* pcd = static_cast<PUSB_CONFIGURATION_DESCRIPTOR>(ExAllocatePoolWithTag(ePoolWm, cbTotal, uTagConfig));
     if (!pcd) {
         log(fWmErr, "Unable to allocate %d bytes for configuration descriptor", static_cast<int>(cbTotal));
         return STATUS_INSUFFICIENT_RESOURCES;

@@ -8,9 +8,10 @@
 #   test   the tests: the demo's, procps (sysctl, to lower vm.mmap_rnd_bits
 #          for ThreadSanitizer) and GNU time (time), which the tests of
 #          bench/long_run.sh run
-#   cross  the Windows x64 cross build: the cross compiler with its headers,
-#          import libraries and binutils, and this machine's compiler for the
-#          build's image generator
+#   cross  the Windows x64 cross build: the cross compiler with its headers
+#          (the kernel's among them), import libraries (ntoskrnl's and
+#          USBD's among them) and binutils, and this machine's compiler for
+#          the build's image generator
 #   bench  the benchmarks: the demo's and GNU time for bench/long_run.sh
 set -eu
 usage="usage: tools/install-deps.sh PURPOSE...   (demo, test, cross, bench)"
@@ -24,7 +25,7 @@ for purpose; do
   case $purpose in
     demo) pkgs="$pkgs $build" ;;
     test) pkgs="$pkgs $build procps time" ;;
-    cross) pkgs="$pkgs cmake make g++ g++-mingw-w64-x86-64-posix" ;;
+    cross) pkgs="$pkgs cmake make g++ g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64" ;;
     bench) pkgs="$pkgs $build time" ;;
     *)
       echo "install-deps: unknown purpose '$purpose'" >&2

@@ -1,8 +1,12 @@
 #include "failable.h"
 
 #include <algorithm>
+#ifdef KV_KERNEL
+#include "statfmt.h"
+#else
 #include <cstdio>
 #include <ostream>
+#endif
 
 int Failable::print(char* sz, unsigned size) const
 {
@@ -12,8 +16,13 @@ int Failable::print(char* sz, unsigned size) const
         sz = szDummy;
         size = 0;
     }
+#ifdef KV_KERNEL
+    int c = fexPrintStat(sz, size, static_cast<unsigned>(_eStat), _szErr ? _szErr : "-nil-",
+                         static_cast<int>(_iErr));
+#else
     int c = std::snprintf(sz, size, "stat=%x (%s %d)", static_cast<unsigned>(_eStat),
                           _szErr ? _szErr : "-nil-", static_cast<int>(_iErr));
+#endif
     return c;
 }
 
@@ -61,6 +70,7 @@ Failables& Failables::clear()
     return *this;
 }
 
+#ifndef KV_KERNEL
 std::ostream& operator<<(std::ostream& os, const Failable& fa)
 {
     os << "stat=";
@@ -84,3 +94,4 @@ std::ostream& operator<<(std::ostream& os, const Failables& fa)
         os << ", " << fa._mpfa[k];
     return os;
 }
+#endif

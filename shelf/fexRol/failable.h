@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#ifndef KV_KERNEL
 #include <iosfwd>
+#endif
 
 #include "kvexport.h"
 
@@ -84,5 +86,8 @@ public:
     Failable _mpfa[ccFa];
 };
 
+// The stream forms; the kernel build has no streams.
+#ifndef KV_KERNEL
 FEXROL_API std::ostream& operator<<(std::ostream& os, const Failable& fa);
 FEXROL_API std::ostream& operator<<(std::ostream& os, const Failables& fa);
+#endif

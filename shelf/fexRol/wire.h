@@ -3,14 +3,17 @@
 // stream does nothing more.
 #pragma once
 
-#include <streambuf>
-
 #include "failable.h"
 
 // The byte stream under the wire streams. The streams use only sbumpc, sgetc
-// and sputc, so the kernel driver's byte window (a streambuf of its own) can
-// stand in for the user-mode stream buffers.
+// and sputc: the standard stream buffer in user mode, the driver's byte
+// window in a kernel build (KV_KERNEL).
+#ifdef KV_KERNEL
+#include "wirebuf.h"
+#else
+#include <streambuf>
 typedef std::streambuf Wirebuf;
+#endif
 
 class FEXROL_API xistream : public Failable {
 public:

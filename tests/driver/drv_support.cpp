@@ -164,6 +164,7 @@ void expectCleanTeardown(kvworld::World& world)
     kvworld::Report r = world.teardown();
     EXPECT_TRUE(r.clean()) << r.text();
     EXPECT_EQ(world.kernel().pool().outstanding(), 0u) << world.kernel().pool().describeOutstanding();
+    EXPECT_EQ(world.kernel().pool().executableAllocations(), 0u) << "blocks of executable pool";
 }
 
 DriverTest::DriverTest() : board(KVdepSim100::makeHix5316())

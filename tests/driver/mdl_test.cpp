@@ -167,7 +167,7 @@ TEST_F(MdlTest, ControlDownIsCopiedOnceAndMustHoldItsOwnSize)
 TEST(Wirebuf, ReadsStopAtTheEndAndWritesPastItAreDropped)
 {
     char mpch[3] = {'\x01', '\xFF', 'z'};
-    WmWirebuf wb(mpch, 2);
+    Wirebuf wb(mpch, 2);
     EXPECT_EQ(wb.sgetc(), 1);
     EXPECT_EQ(wb.sbumpc(), 1);
     EXPECT_EQ(wb.sbumpc(), 0xFF);
@@ -176,7 +176,7 @@ TEST(Wirebuf, ReadsStopAtTheEndAndWritesPastItAreDropped)
     EXPECT_EQ(wb.cDone(), 2u);
 
     char out[3] = {0, 0, 'z'};
-    WmWirebuf wo(out, 2);
+    Wirebuf wo(out, 2);
     for (char c : {'a', 'b', 'c'})
         wo.sputc(c);
     EXPECT_EQ(wo.cDone(), 2u);

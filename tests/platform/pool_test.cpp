@@ -25,6 +25,29 @@ TEST(PlatformPool, CountsBlocksAndBytesUntilFreed)
     EXPECT_EQ(k.pool().allocations(), 2u);
 }
 
+TEST(PlatformPool, CountsAllocationsFromExecutablePool)
+{
+    kstub::Kernel k;
+    struct Row {
+        const char* szWhat;
+        void* (*pfn)();
+        std::size_t cExecutable;
+    };
+    const Row mp[] = {
+        {"non-paged, not executable", [] { return ExAllocatePoolWithTag(NonPagedPoolNx, 8, 0x74736554); }, 0},
+        {"ExAllocatePool2", [] { return ExAllocatePool2(POOL_FLAG_NON_PAGED, 8, 0x74736554); }, 0},
+        {"non-paged, executable", [] { return ExAllocatePoolWithTag(NonPagedPool, 8, 0x74736554); }, 1},
+        {"without a tag", [] { return ExAllocatePool(NonPagedPool, 8); }, 1},
+    };
+    for (const Row& r : mp) {
+        std::size_t cBefore = k.pool().executableAllocations();
+        void* p = r.pfn();
+        ASSERT_NE(p, nullptr) << r.szWhat;
+        EXPECT_EQ(k.pool().executableAllocations() - cBefore, r.cExecutable) << r.szWhat;
+        ExFreePool(p);
+    }
+}
+
 TEST(PlatformPool, FailsTheNthAllocationAndAllocationsOfOneSize)
 {
     kstub::Kernel k;

@@ -51,6 +51,8 @@ check_case "the demo as root without its compiler" demo "g++ $mingw" 0 0 "g++" "
 check_case "the tests without GNU time" test "time $mingw" 1000 1 "" "^missing Debian packages: time "
 check_case "the tests and the cross build as root" "test cross" "procps time $mingw" 0 0 "procps time $mingw" ""
 check_case "the cross build alone" cross "$mingw time" 0 0 "$mingw" ""
+check_case "the cross build without the kernel's headers and import libraries" cross \
+  "mingw-w64-x86-64-dev time" 0 0 "mingw-w64-x86-64-dev" ""
 check_case "the benchmarks without GNU time" bench "time $mingw procps" 0 0 "time" ""
 check_case "two purposes that name a missing package, as root" "test bench demo" "time g++ $mingw" 0 0 "g++ time" ""
 check_case "two purposes that name a missing package" "demo test bench cross" "time g++ $mingw" 1000 1 "" \

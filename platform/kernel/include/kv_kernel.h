@@ -95,6 +95,9 @@ public:
     std::size_t outstandingBytes() const;
     std::size_t allocations() const;       // blocks allocated since the kernel started
     std::size_t failures() const;          // allocations refused by a knob
+    // Allocations asked for from executable non-paged pool (NonPagedPool)
+    // since the kernel started; NonPagedPoolNx is not executable.
+    std::size_t executableAllocations() const;
     // The n-th allocation from now (1 = the next one) returns null.
     void failNth(unsigned n);
     // Every allocation of exactly cb bytes returns null.

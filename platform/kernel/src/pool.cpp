@@ -81,6 +81,12 @@ std::size_t Pool::failures() const
     return _s.cFail;
 }
 
+std::size_t Pool::executableAllocations() const
+{
+    std::lock_guard<std::mutex> lk(_s.poolMtx);
+    return _s.cExecutable;
+}
+
 void Pool::failNth(unsigned n)
 {
     std::lock_guard<std::mutex> lk(_s.poolMtx);
@@ -121,8 +127,13 @@ std::string Pool::describeOutstanding() const
 
 using namespace kstub::detail;
 
-PVOID ExAllocatePoolWithTag(POOL_TYPE, SIZE_T NumberOfBytes, ULONG Tag)
+PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
 {
+    if (PoolType == NonPagedPool) {
+        State& s = cur();
+        std::lock_guard<std::mutex> lk(s.poolMtx);
+        ++s.cExecutable;
+    }
     return poolAlloc(NumberOfBytes, Tag, false);
 }
 

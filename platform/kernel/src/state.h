@@ -147,6 +147,7 @@ struct State {
     mutable std::mutex poolMtx;
     std::map<void*, std::pair<std::size_t, ULONG>> blocks;
     std::size_t cAlloc = 0, cFail = 0;
+    std::size_t cExecutable = 0;  // blocks asked for from executable pool
     unsigned failNth = 0;
     bool fFailSize = false;
     std::size_t cbFail = 0;

@@ -65,7 +65,7 @@ PURB USBD_CreateConfigurationRequestEx(PUSB_CONFIGURATION_DESCRIPTOR Configurati
         cb = sizeof(struct _URB_SELECT_CONFIGURATION);
     if (cb > 0xFFFF)
         return nullptr;
-    auto* urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPool, cb, kTagUsbd));
+    auto* urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPoolNx, cb, kTagUsbd));
     if (!urb)
         return nullptr;
     std::memset(urb, 0, cb);

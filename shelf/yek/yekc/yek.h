@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#ifndef KV_KERNEL
 #include <iosfwd>
 #include <streambuf>
 #include <string>
+#endif
 
 #include "wire.h"
 #include "yekcexport.h"
@@ -51,8 +53,10 @@ typedef Time YekTime;
 YEKC_API Time operator+(const Time& a, const Time& b);
 YEKC_API bool operator>=(const Time& a, const Time& b);
 YEKC_API bool operator==(const Time& a, const Time& b);
+#ifndef KV_KERNEL
 // Decimal "sec:nsec"; leaves the stream in decimal.
 YEKC_API std::ostream& operator<<(std::ostream& os, const Time& ti);
+#endif
 YEKC_API xostream& xmarshal(xostream& xo, const Time& ti);
 YEKC_API xistream& xunmarsh(xistream& xi, Time& ti);
 
@@ -70,9 +74,11 @@ public:
 
 // False when the sizes differ, else a byte comparison of _size bytes.
 YEKC_API bool operator==(const YekControl& a, const YekControl& b);
+#ifndef KV_KERNEL
 // "size=" and the decimal size, " type=0x" and the hex type. The stream is
 // left in hexadecimal on purpose: the protocols' print forms rely on it.
 YEKC_API std::ostream& operator<<(std::ostream& os, const YekControl& uc);
+#endif
 // The wire form of a header is the type byte alone; the size is never sent.
 YEKC_API xostream& xmarshal(xostream& xo, const YekControl& uc);
 YEKC_API xistream& xunmarsh(xistream& xi, YekControl& uc);
@@ -139,12 +145,16 @@ public:
 // The data length of a memory record; a limit below the base counts as 0.
 YEKC_API size_t cDataOf(const YekMemStruct& m);
 
+#ifndef KV_KERNEL
 // Reads the cursor into psb up to its data limit.
 YEKC_API size_t getbuf(std::streambuf* psb, YekBuf* pug);
+#endif
 // Reads at most min(sMax, 512) bytes into pchBase.
 YEKC_API size_t getbuf(char* pchBase, size_t sMax, YekBuf* pug);
+#ifndef KV_KERNEL
 // Writes at most the first 512 characters; the cursor must have room for them.
 YEKC_API size_t putbuf(YekBuf* pup, const std::string& sg);
+#endif
 YEKC_API size_t putbuf(YekBuf* pup, const char* pchBase, size_t s);
 
 // A protocol: its signature and short name (static texts, not owned) and the

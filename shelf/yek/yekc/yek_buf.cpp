@@ -30,6 +30,7 @@ void YekBuf::setSize(const YekMemStruct& m)
     setLimit(cDataOf(m));
 }
 
+#ifndef KV_KERNEL
 size_t getbuf(std::streambuf* psb, YekBuf* pug)
 {
     size_t c = 0;
@@ -39,6 +40,7 @@ size_t getbuf(std::streambuf* psb, YekBuf* pug)
     }
     return c;
 }
+#endif
 
 size_t getbuf(char* pchBase, size_t sMax, YekBuf* pug)
 {
@@ -49,6 +51,7 @@ size_t getbuf(char* pchBase, size_t sMax, YekBuf* pug)
     return c;
 }
 
+#ifndef KV_KERNEL
 size_t putbuf(YekBuf* pup, const std::string& sg)
 {
     size_t cMax = std::min(sg.size(), SZ_DATA_MAX);
@@ -58,6 +61,7 @@ size_t putbuf(YekBuf* pup, const std::string& sg)
     }
     return cMax;
 }
+#endif
 
 size_t putbuf(YekBuf* pup, const char* pchBase, size_t s)
 {

@@ -122,6 +122,7 @@ int YekChanKern_num(YekChanKern* pcn)
     return pcn->hChan();
 }
 
+#ifndef KV_KERNEL
 const char* YekChanKern_szProto(YekChanKern* pcn)
 {
     // The channel itself is built without a protocol; a driver it is attached
@@ -132,6 +133,7 @@ const char* YekChanKern_szProto(YekChanKern* pcn)
     const YekProto* pup = pud ? pud->pup(pcn->hChan()) : nullptr;
     return pup ? pup->szProto() : nullptr;
 }
+#endif
 
 void YekChanKern_setHandle(YekChanKern* pcn, void* h)
 {

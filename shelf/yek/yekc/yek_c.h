@@ -66,9 +66,11 @@ YEKC_API KVdepYek100::YekChannel* YekDriver_iterateChannels(KVdepYek100::YekDriv
 
 // Host channels.
 YEKC_API int YekChanKern_num(KVdepYek100::YekChanKern* pcn);
+#ifndef KV_KERNEL
 // A host channel has no protocol of its own: the signature of the attached
 // driver's protocol for the channel, null when there is none.
 YEKC_API const char* YekChanKern_szProto(KVdepYek100::YekChanKern* pcn);
+#endif
 YEKC_API void YekChanKern_setHandle(KVdepYek100::YekChanKern* pcn, void* h);
 YEKC_API int YekChanKern_canput(KVdepYek100::YekChanKern* pcn);
 YEKC_API int YekChanKern_canget(KVdepYek100::YekChanKern* pcn);

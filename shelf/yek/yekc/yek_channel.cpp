@@ -1,7 +1,10 @@
 // Channel moves and their signals.
 #include "yek_driver.h"
 
+#include <initializer_list>
+#ifndef KV_KERNEL
 #include <ostream>
+#endif
 
 #include "fexassert.h"
 
@@ -170,11 +173,13 @@ Pmd YekChannel::peekDown() const
     return pl ? pmbOf(pl) : nullptr;
 }
 
+#ifndef KV_KERNEL
 std::ostream& YekChannel::printQueues(std::ostream& os) const
 {
     return os << "dq=" << _cnYkdQueue.count() << " dd=" << _cnYkdDriver.count() << " du=" << _cnYkdUser.count()
               << " dp=" << _cnYkdPool.count() << " " << " uq=" << _cnYkuQueue.count()
               << " ud=" << _cnYkuDriver.count() << " uu=" << _cnYkuUser.count() << " up=" << _cnYkuPool.count();
 }
+#endif
 
 }  // namespace KVdepYek100

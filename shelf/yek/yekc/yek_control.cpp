@@ -2,7 +2,9 @@
 #include "yek.h"
 
 #include <cstring>
+#ifndef KV_KERNEL
 #include <ostream>
+#endif
 
 #include "fexassert.h"
 
@@ -30,10 +32,12 @@ bool operator==(const Time& a, const Time& b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+#ifndef KV_KERNEL
 std::ostream& operator<<(std::ostream& os, const Time& ti)
 {
     return os << std::dec << ti.tv_sec << ':' << ti.tv_nsec;
 }
+#endif
 
 xostream& xmarshal(xostream& xo, const Time& ti)
 {
@@ -56,10 +60,12 @@ bool operator==(const YekControl& a, const YekControl& b)
     return a._size == b._size && std::memcmp(&a, &b, a._size) == 0;
 }
 
+#ifndef KV_KERNEL
 std::ostream& operator<<(std::ostream& os, const YekControl& uc)
 {
     return os << std::dec << "size=" << uc._size << std::hex << " type=0x" << uc._eType;
 }
+#endif
 
 xostream& xmarshal(xostream& xo, const YekControl& uc)
 {

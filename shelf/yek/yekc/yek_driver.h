@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#ifndef KV_KERNEL
 #include <iosfwd>
+#endif
 
 #include "list.h"
 #include "yek.h"
@@ -57,8 +59,10 @@ public:
     char _mpchData[SZ_DATA_MAX];
 };
 
+#ifndef KV_KERNEL
 // The control header, a blank, the cursor's address and a line end.
 YEKC_API std::ostream& operator<<(std::ostream& os, YekMsgBuf& mb);
+#endif
 // The bytes written into pmu go to pud's base; pud's data limit follows.
 YEKC_API YekData* copy(YekData* pud, const YekMsgBuf* pmu);
 // pud's data goes into the buffer, which then has that many bytes to read.
@@ -114,8 +118,10 @@ public:
     const YekProto* pup() const { return _pup; }
     YekPlex* pux() const { return _pux; }
     int hChan() const { return _hChan; }
+#ifndef KV_KERNEL
     // "dq=.. dd=.. du=.. dp=..  uq=.. ud=.. uu=.. up=.." in the stream's base.
     std::ostream& printQueues(std::ostream& os) const;
+#endif
 
     static YekMsgBuf* pmbOf(Link* pl) { return static_cast<YekMsgBuf*>(static_cast<YekMsg*>(pl)); }
     static YekMsgBuf* pmbOf(const YekMsg* pm) { return static_cast<YekMsgBuf*>(const_cast<YekMsg*>(pm)); }

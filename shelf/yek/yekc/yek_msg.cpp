@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#ifndef KV_KERNEL
 #include <ostream>
+#endif
 
 #include "fexassert.h"
 
@@ -28,10 +30,12 @@ YekMsgBuf::YekMsgBuf() : YekBuf(_mpchData, sizeof _mpchData)
     init(static_cast<YekControlBuf*>(this), static_cast<YekBuf*>(this));
 }
 
+#ifndef KV_KERNEL
 std::ostream& operator<<(std::ostream& os, YekMsgBuf& mb)
 {
     return os << *mb.puc() << ' ' << static_cast<const void*>(mb.pub()) << '\n';
 }
+#endif
 
 YekData* copy(YekData* pud, const YekMsgBuf* pmu)
 {

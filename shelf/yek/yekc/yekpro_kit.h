@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <new>
+#ifndef KV_KERNEL
 #include <ostream>
+#endif
 
 #include "yek.h"
 
@@ -19,12 +21,14 @@ T* viewOf(YekControl* puc, int eLow, int eHigh)
     return puc && puc->eType() >= eLow && puc->eType() <= eHigh ? static_cast<T*>(puc) : nullptr;
 }
 
+#ifndef KV_KERNEL
 // A blank, the stream back in decimal (the header leaves it in hex), the label
 // and the value.
 inline std::ostream& field(std::ostream& os, const char* szLabel, uint32_t u)
 {
     return os << ' ' << std::dec << szLabel << u;
 }
+#endif
 
 // The type byte, as the message core writes a header.
 inline xostream& typeByte(xostream& xo, const YekControl& uc)

@@ -8,7 +8,6 @@
 
 #include "../e2e_world.h"
 #include "qir.h"
-#include "yekad.h"
 
 namespace e2e_access {
 
@@ -20,10 +19,6 @@ inline std::string ident(const std::vector<uint8_t>& mpb)
 {
     return std::string(mpb.begin(), mpb.end());
 }
-
-// The drivers qir and vaq, two channels each, on the counter board's
-// operating firmware: a card module whose vaq channels open.
-extern const YekMod ykVaqQir;
 
 // The same board opened by the board initializer.
 struct OpenedCounter : CounterWorld {

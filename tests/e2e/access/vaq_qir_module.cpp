@@ -1,13 +1,12 @@
-// A card module with the drivers qir and vaq on the counter board.
-#include "access_world.h"
-
+// The card module of a driver module built for the vaq tests: the drivers qir
+// and vaq, two channels each, on the counter board's operating firmware, so
+// that vaq channels open. It is compiled into that module (a kernel build).
 #include <new>
 
 #include "ezusb_fw.h"
+#include "wm.h"
 #include "yekpro_qir.h"
 #include "yekpro_vaq.h"
-
-namespace e2e_access {
 
 namespace {
 
@@ -26,8 +25,11 @@ constexpr YekAdaptUsb adVaqQir = {{eAdaptUsb, "HIX-5316", "kavor", "", ""}, 0, 0
                                   gdc_firmware, {qir_firmware, qir_firmware, nullptr, nullptr}};
 constexpr const YekAdapt* mppadVaqQir[] = {&adVaqQir._ad, nullptr};
 
-}  // namespace
-
 const YekMod ykVaqQir = {1, 10, nullptr, nullptr, 2, mpuDd, 0, nullptr, ctVaqQir, mppadVaqQir};
 
-}  // namespace e2e_access
+}  // namespace
+
+const YekMod* wmCarriedModule()
+{
+    return &ykVaqQir;
+}

@@ -11,11 +11,8 @@
 
 #include "../e2e_world.h"
 #include "dap.h"
-#include "kv_kmdf_stub.h"
 #include "kv_world.h"
 #include "sim/sim_boards.h"
-#include "sioc.h"
-#include "wm.h"
 
 using namespace KVdepDev100;
 using KVdepDino100::BitHandle;
@@ -44,18 +41,15 @@ struct DigitalWorld : ::testing::Test {
 
     void SetUp() override
     {
-        wmImageLoad();
-        wmSetCardModule(&ykSio);
         pw.reset(new kvworld::World);
         pw->plug(*board);
-        ASSERT_EQ(pw->loadDriver(FxDriverEntry), STATUS_SUCCESS);
+        ASSERT_EQ(pw->loadDriver(KAVORQIR_SIO_MODULE), STATUS_SUCCESS);
     }
     void TearDown() override
     {
         kvworld::Report r = pw->teardown();
         EXPECT_TRUE(r.clean()) << r.text();
         pw.reset();
-        wmSetCardModule(nullptr);
     }
     std::vector<int> requestTypes() const
     {
@@ -218,12 +212,10 @@ struct TwoDigitalBoards {
 
     TwoDigitalBoards()
     {
-        wmImageLoad();
-        wmSetCardModule(&ykSio);
         pw.reset(new kvworld::World);
         pw->plug(*boardA);
         pw->plug(*boardB);
-        EXPECT_EQ(pw->loadDriver(FxDriverEntry), STATUS_SUCCESS);
+        EXPECT_EQ(pw->loadDriver(KAVORQIR_SIO_MODULE), STATUS_SUCCESS);
         piniA.reset(new PylLocalInitializer(szDev));
         piniB.reset(new PylLocalInitializer("\\\\.\\ZEDOZ_EVU_1"));
         EXPECT_TRUE(piniA->isGood()) << text(*piniA);
@@ -237,7 +229,6 @@ struct TwoDigitalBoards {
         kvworld::Report r = pw->teardown();
         EXPECT_TRUE(r.clean()) << r.text();
         pw.reset();
-        wmSetCardModule(nullptr);
     }
     bool isReady() const { return piniA->isGood() && piniB->isGood(); }
     // A new pump on the device channels of the boards named ("ab", "b", ""),
@@ -369,12 +360,10 @@ TEST(EndToEndPyl, OutputsOfFailedSyncsAreNotWrittenLater)
 TEST(EndToEndPyl, CounterBoardIsNotSupported)
 {
     auto board = KVdepSim100::makeHix5316();
-    wmImageLoad();
-    wmSetCardModule(&ykSio);
     {
         kvworld::World w;
         w.plug(*board);
-        ASSERT_EQ(w.loadDriver(FxDriverEntry), STATUS_SUCCESS);
+        ASSERT_EQ(w.loadDriver(KAVORQIR_SIO_MODULE), STATUS_SUCCESS);
         {
             PylLocalInitializer ini(szDev);
             EXPECT_EQ(text(ini), "stat=fail (device model not supported) 21270, stat=good () 0");
@@ -387,16 +376,13 @@ TEST(EndToEndPyl, CounterBoardIsNotSupported)
         kvworld::Report r = w.teardown();
         EXPECT_TRUE(r.clean()) << r.text();
     }
-    wmSetCardModule(nullptr);
 }
 
 TEST(EndToEndPyl, NoBoard)
 {
-    wmImageLoad();
-    wmSetCardModule(&ykSio);
     {
         kvworld::World w;
-        ASSERT_EQ(w.loadDriver(FxDriverEntry), STATUS_SUCCESS);
+        ASSERT_EQ(w.loadDriver(KAVORQIR_SIO_MODULE), STATUS_SUCCESS);
         {
             PylLocalInitializer ini(szDev);
             EXPECT_EQ(text(ini), "stat=fail (can't open) 2");
@@ -405,7 +391,6 @@ TEST(EndToEndPyl, NoBoard)
         kvworld::Report r = w.teardown();
         EXPECT_TRUE(r.clean()) << r.text();
     }
-    wmSetCardModule(nullptr);
 }
 
 TEST(EndToEndPyl, DriverAsBuiltHasNoSioDriver)
@@ -437,12 +422,10 @@ TEST(EndToEndPyl, BoardThatGoesAwayMidExchange)
     for (const Row& r : mp) {
         SCOPED_TRACE(r.szWhat);
         auto board = KVdepSim100::makePyl2817();
-        wmImageLoad();
-        wmSetCardModule(&ykSio);
         {
             kvworld::World w;
             w.plug(*board);
-            ASSERT_EQ(w.loadDriver(FxDriverEntry), STATUS_SUCCESS);
+            ASSERT_EQ(w.loadDriver(KAVORQIR_SIO_MODULE), STATUS_SUCCESS);
             {
                 Application app;
                 ASSERT_TRUE(app.ini.isGood()) << text(app.ini);
@@ -464,7 +447,6 @@ TEST(EndToEndPyl, BoardThatGoesAwayMidExchange)
             kvworld::Report rep = w.teardown();
             EXPECT_TRUE(rep.clean()) << rep.text();
         }
-        wmSetCardModule(nullptr);
     }
 }
 
@@ -495,13 +477,11 @@ TEST(EndToEndPyl, BoardThatGoesAwayLeavesNoAnswerOnTheOther)
         const bool fFailingFirst = row.fFailingFirst;
         auto boardA = KVdepSim100::makePyl2817();
         auto boardB = KVdepSim100::makePyl2817();
-        wmImageLoad();
-        wmSetCardModule(&ykSio);
         {
             kvworld::World w;
             w.plug(*boardA);
             w.plug(*boardB);
-            ASSERT_EQ(w.loadDriver(FxDriverEntry), STATUS_SUCCESS);
+            ASSERT_EQ(w.loadDriver(KAVORQIR_SIO_MODULE), STATUS_SUCCESS);
             {
                 PylLocalInitializer iniA(szDev);
                 ASSERT_TRUE(iniA.isGood()) << text(iniA);
@@ -553,7 +533,6 @@ TEST(EndToEndPyl, BoardThatGoesAwayLeavesNoAnswerOnTheOther)
             kvworld::Report rep = w.teardown();
             EXPECT_TRUE(rep.clean()) << rep.text();
         }
-        wmSetCardModule(nullptr);
     }
 }
 }  // namespace

@@ -1,14 +1,18 @@
 // The qir messages, their views, print and wire forms, and the protocol object.
 #include "yekpro_qir.h"
 
+#ifndef KV_KERNEL
 #include <ostream>
+#endif
 
 #include "yekpro_kit.h"
 #include "yekpro_vaq.h"
 
 namespace KVdepQir100 {
 
+#ifndef KV_KERNEL
 using KVdepYek100::ProtoKit::field;
+#endif
 using KVdepYek100::ProtoKit::readAt;
 using KVdepYek100::ProtoKit::typeByte;
 using KVdepYek100::ProtoKit::viewOf;
@@ -56,6 +60,7 @@ const QirResp* pQirResp(const YekControl* puc) { return pQirResp(const_cast<YekC
 const QirWrResp* pQirWrResp(const YekControl* puc) { return pQirWrResp(const_cast<YekControl*>(puc)); }
 const QirInfoResp* pQirInfoResp(const YekControl* puc) { return pQirInfoResp(const_cast<YekControl*>(puc)); }
 
+#ifndef KV_KERNEL
 std::ostream& operator<<(std::ostream& os, const QirRead& m)
 {
     return field(os << static_cast<const YekControl&>(m), "iPort=", m._iPort);
@@ -102,6 +107,7 @@ std::ostream& operator<<(std::ostream& os, const QirInfoResp& m)
 {
     return os << static_cast<const QirResp&>(m) << ' ' << "info=" << m._info;
 }
+#endif
 
 xostream& xmarshal(xostream& xo, const QirRead& m)
 {

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#ifndef KV_KERNEL
 #include <iosfwd>
+#endif
 
 #include "qircexport.h"
 #include "yek.h"
@@ -166,6 +168,7 @@ QIRC_API const QirResp* pQirResp(const YekControl* puc);
 QIRC_API const QirWrResp* pQirWrResp(const YekControl* puc);
 QIRC_API const QirInfoResp* pQirInfoResp(const YekControl* puc);
 
+#ifndef KV_KERNEL
 // Print forms: the header form, then each field, base fields first, as a
 // blank, the decimal value's label and the value.
 QIRC_API std::ostream& operator<<(std::ostream& os, const QirRead& m);
@@ -178,6 +181,7 @@ QIRC_API std::ostream& operator<<(std::ostream& os, const QirWrResp& m);
 // " eArch=.. cIntr=.. fLinec=..", each after a blank.
 QIRC_API std::ostream& operator<<(std::ostream& os, const QirInfo& info);
 QIRC_API std::ostream& operator<<(std::ostream& os, const QirInfoResp& m);
+#endif
 
 // Wire forms: xmarshal writes the type byte and the fields, xunmarsh reads
 // the fields behind the type byte, which the caller has read. QirInfo has no

@@ -1,14 +1,18 @@
 // The sio messages, their views, print and wire forms, and the protocol object.
 #include "yekpro_sio.h"
 
+#ifndef KV_KERNEL
 #include <ostream>
+#endif
 
 #include "yekpro_kit.h"
 #include "yekpro_vaq.h"
 
 namespace KVdepSio100 {
 
+#ifndef KV_KERNEL
 using KVdepYek100::ProtoKit::field;
+#endif
 using KVdepYek100::ProtoKit::readAt;
 using KVdepYek100::ProtoKit::typeByte;
 using KVdepYek100::ProtoKit::viewOf;
@@ -33,6 +37,7 @@ const SioRead* pSioRead(const YekControl* puc) { return pSioRead(const_cast<YekC
 const SioWrite* pSioWrite(const YekControl* puc) { return pSioWrite(const_cast<YekControl*>(puc)); }
 const SioResp* pSioResp(const YekControl* puc) { return pSioResp(const_cast<YekControl*>(puc)); }
 
+#ifndef KV_KERNEL
 std::ostream& operator<<(std::ostream& os, const SioSync& m)
 {
     return field(os << static_cast<const YekControl&>(m), "fCtrl=", m._fCtrl);
@@ -52,6 +57,7 @@ std::ostream& operator<<(std::ostream& os, const SioResp& m)
 {
     return field(field(os << static_cast<const YekControl&>(m), "eErr=", m._eErr), "fStat=", m._fStat);
 }
+#endif
 
 xostream& xmarshal(xostream& xo, const SioSync& m)
 {

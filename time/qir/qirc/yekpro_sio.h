@@ -10,7 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#ifndef KV_KERNEL
 #include <iosfwd>
+#endif
 
 #include "qircexport.h"
 #include "yek.h"
@@ -90,12 +92,14 @@ QIRC_API const SioRead* pSioRead(const YekControl* puc);
 QIRC_API const SioWrite* pSioWrite(const YekControl* puc);
 QIRC_API const SioResp* pSioResp(const YekControl* puc);
 
+#ifndef KV_KERNEL
 // Print forms: the header form, then each field, base fields first, as a
 // blank, the decimal value's label and the value.
 QIRC_API std::ostream& operator<<(std::ostream& os, const SioSync& m);
 QIRC_API std::ostream& operator<<(std::ostream& os, const SioRead& m);
 QIRC_API std::ostream& operator<<(std::ostream& os, const SioWrite& m);
 QIRC_API std::ostream& operator<<(std::ostream& os, const SioResp& m);
+#endif
 
 // Wire forms: xmarshal writes the type byte and the fields, xunmarsh reads
 // the fields behind the type byte.

@@ -2,7 +2,9 @@
 #include "yekpro_vaq.h"
 
 #include <new>
+#ifndef KV_KERNEL
 #include <ostream>
+#endif
 
 namespace KVdepVaq100 {
 
@@ -31,6 +33,7 @@ const VaqInit* pVaqInit(const YekControl* puc)
     return pVaqInit(const_cast<YekControl*>(puc));
 }
 
+#ifndef KV_KERNEL
 std::ostream& operator<<(std::ostream& os, const VaqResp& r)
 {
     return os << static_cast<const YekControl&>(r) << ' ' << std::dec << "eErr=" << r._eErr << ' ' << std::dec
@@ -41,6 +44,7 @@ std::ostream& operator<<(std::ostream& os, const VaqInit& r)
 {
     return os << static_cast<const YekControl&>(r);
 }
+#endif
 
 xostream& xmarshal(xostream& xo, const VaqResp& r)
 {

@@ -8,7 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#ifndef KV_KERNEL
 #include <iosfwd>
+#endif
 
 #include "vaqcexport.h"
 #include "yek.h"
@@ -57,9 +59,11 @@ VAQC_API const VaqResp* pVaqResp(const YekControl* puc);
 VAQC_API VaqInit* pVaqInit(YekControl* puc);
 VAQC_API const VaqInit* pVaqInit(const YekControl* puc);
 
+#ifndef KV_KERNEL
 // The header form, then " eErr=", " iErr=", " fStat=" with decimal values.
 VAQC_API std::ostream& operator<<(std::ostream& os, const VaqResp& r);
 VAQC_API std::ostream& operator<<(std::ostream& os, const VaqInit& r);
+#endif
 
 // Wire forms: VaqResp is the type byte and three Int4; VaqInit the type byte.
 // Reading starts behind the type byte, which the caller has read.
