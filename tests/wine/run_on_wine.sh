@@ -97,12 +97,16 @@ echo "wine64: fresh prefix in $(since "$t0") s"
 
 t1=$(date +%s%N)
 cp "$image" "$WINEPREFIX/drive_c/windows/system32/drivers/kavorqir.sys"
-key='HKLM\System\CurrentControlSet\Services\kavorqir'
-for value in "Type REG_DWORD 1" "Start REG_DWORD 3" "ErrorControl REG_DWORD 1" \
-  'ImagePath REG_EXPAND_SZ \SystemRoot\System32\drivers\kavorqir.sys' "Debug REG_DWORD 0x303"; do
-  set -- $value
-  wine 60 reg add "$key" /v "$1" /t "$2" /d "$3" /f > /dev/null || fail "the service value $1 was not written (exit status $rc)"
-done
+# value <name> <type> <data>: a value of the service key.
+value() {
+  wine 60 reg add 'HKLM\System\CurrentControlSet\Services\kavorqir' /v "$1" /t "$2" /d "$3" /f > /dev/null ||
+    fail "the service value $1 was not written (exit status $rc)"
+}
+value Type REG_DWORD 1
+value Start REG_DWORD 3
+value ErrorControl REG_DWORD 1
+value ImagePath REG_EXPAND_SZ '\SystemRoot\System32\drivers\kavorqir.sys'
+value Debug REG_DWORD 0x303
 # The service manager reads its list of services when it starts.
 stop_server
 wine 60 net start kavorqir > "$work/net" || fail "net start kavorqir, exit status $rc: $(tr -d '\r' < "$work/net")"
@@ -141,7 +145,8 @@ while IFS='|' read -r name status board; do
   # No kvdiag.log to pick up here, and no warning about USERPROFILE missing.
   cd "$work/linux"
   rc=0
-  USERPROFILE=$work/linux "$lin/tests/exports/import/$name" < /dev/null > "$work/$name.Linux" 2>> "$log" || rc=$?
+  USERPROFILE=$work/linux timeout 60 "$lin/tests/exports/import/$name" < /dev/null > "$work/$name.Linux" \
+    2>> "$log" || rc=$?
   cd "$work"
   split "$name" Linux "$rc" "$status" "$board"
   diff -u --label "$name on Linux" --label "$name.exe on wine64" "$work/$name.Linux.free" "$work/$name.wine64.free" \
