@@ -52,17 +52,25 @@ export WINEDEBUG=warn+debugstr
 unset DISPLAY WAYLAND_DISPLAY XDG_CONFIG_HOME XDG_DATA_HOME XDG_RUNTIME_DIR
 mkdir "$HOME"
 
-stop_server() {
-  timeout 30 "$wineserver" -k > /dev/null 2>&1 || true
-  timeout 30 "$wineserver" -w > /dev/null 2>&1 || true
-}
+# At the end, also on a failure: the prefix's wineserver and its processes
+# stopped, the folder removed.
 cleanup() {
-  [ -d "$WINEPREFIX" ] && stop_server
+  if [ -d "$WINEPREFIX" ]; then
+    timeout 30 "$wineserver" -k > /dev/null 2>&1 || true
+    timeout 30 "$wineserver" -w > /dev/null 2>&1 || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
+
+# settle <what>: waits until the wineserver has ended by itself (bounded), with
+# every process of the prefix: wineboot returns before the prefix's set-up
+# has ended.
+settle() {
+  timeout 120 "$wineserver" -w > /dev/null 2>&1 || fail "the wineserver did not end within 120 s after $1"
+}
 
 fail() {
   echo "run_on_wine: FAILED: $*" >&2
@@ -93,6 +101,7 @@ need_record() {
 }
 
 wine 300 wineboot -i > /dev/null || fail "the prefix was not made (wineboot -i, exit status $rc)"
+settle "the prefix's set-up"
 echo "wine64: fresh prefix in $(since "$t0") s"
 
 t1=$(date +%s%N)
@@ -107,8 +116,9 @@ value Start REG_DWORD 3
 value ErrorControl REG_DWORD 1
 value ImagePath REG_EXPAND_SZ '\SystemRoot\System32\drivers\kavorqir.sys'
 value Debug REG_DWORD 0x303
-# The service manager reads its list of services when it starts.
-stop_server
+# The service manager reads its list of services when it starts: the next
+# wine call starts it again.
+settle "the service values were written"
 wine 60 net start kavorqir > "$work/net" || fail "net start kavorqir, exit status $rc: $(tr -d '\r' < "$work/net")"
 need_record 1 "the start" "kavorqir load"
 need_record 1 "the start" "kqir: entry version=\([0-9]+\.[0-9]+\.[0-9]+  [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2} \)"
