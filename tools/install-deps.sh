@@ -12,9 +12,11 @@
 #          (the kernel's among them), import libraries (ntoskrnl's and
 #          USBD's among them) and binutils, and this machine's compiler for
 #          the build's image generator
+#   wine   the runs of the Windows x64 build under wine64: Debian's wine64
+#          (it keeps the program at /usr/lib/wine/wine64, off the PATH)
 #   bench  the benchmarks: the demo's and GNU time for bench/long_run.sh
 set -eu
-usage="usage: tools/install-deps.sh PURPOSE...   (demo, test, cross, bench)"
+usage="usage: tools/install-deps.sh PURPOSE...   (demo, test, cross, wine, bench)"
 if [ $# -eq 0 ]; then
   echo "$usage" >&2
   exit 2
@@ -26,6 +28,7 @@ for purpose; do
     demo) pkgs="$pkgs $build" ;;
     test) pkgs="$pkgs $build procps time" ;;
     cross) pkgs="$pkgs cmake make g++ g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64" ;;
+    wine) pkgs="$pkgs wine64" ;;
     bench) pkgs="$pkgs $build time" ;;
     *)
       echo "install-deps: unknown purpose '$purpose'" >&2

@@ -43,7 +43,7 @@ check_case() {
 }
 
 mingw=g++-mingw-w64-x86-64-posix
-check_case "the demo without the cross compiler" demo "$mingw time procps" 1000 0 "" ""
+check_case "the demo without the cross compiler and wine64" demo "$mingw wine64 time procps" 1000 0 "" ""
 check_case "the demo as root without the cross compiler" demo "$mingw time procps" 0 0 "" ""
 check_case "the demo without a test library" demo "libgtest-dev $mingw" 1000 1 "" \
   "^missing Debian packages: libgtest-dev \(run as root to install them\)$"
@@ -53,6 +53,9 @@ check_case "the tests and the cross build as root" "test cross" "procps time $mi
 check_case "the cross build alone" cross "$mingw time" 0 0 "$mingw" ""
 check_case "the cross build without the kernel's headers and import libraries" cross \
   "mingw-w64-x86-64-dev time" 0 0 "mingw-w64-x86-64-dev" ""
+check_case "wine64 for the Windows runs" wine "wine64 $mingw" 0 0 "wine64" ""
+check_case "the tests, the cross build and wine64 without root" "test cross wine" "wine64" 1000 1 "" \
+  "^missing Debian packages: wine64 \(run as root to install them\)$"
 check_case "the benchmarks without GNU time" bench "time $mingw procps" 0 0 "time" ""
 check_case "two purposes that name a missing package, as root" "test bench demo" "time g++ $mingw" 0 0 "g++ time" ""
 check_case "two purposes that name a missing package" "demo test bench cross" "time g++ $mingw" 1000 1 "" \

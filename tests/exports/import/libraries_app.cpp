@@ -1,7 +1,8 @@
 // An application of the eight C++ libraries, built against their import
-// libraries as an application is (nothing runs it here): from each library
-// an exported function, class or object, data and classes with virtual
-// functions among them.
+// libraries as an application is: from each library an exported function,
+// class or object, data and classes with virtual functions among them. Run
+// with no board attached, its one line that reaches the board, the last,
+// begins "board: " and shows the failure.
 #ifdef KV_BUILT_IN
 #error "an application imports the libraries' API: it is built without KV_BUILT_IN"
 #endif
@@ -41,8 +42,8 @@ int main()
     KVdepMoru100::ModeAvg ma(10, 100, KVdepMoru100::ti(0.5));
     ma.init(&KVdepMoru100::tc2n5);
     std::cout << ma.cMeas() << ' ' << static_cast<const Failable&>(ma) << '\n';
-    // libpyl: the digital-I/O initializer, with its status.
+    // libpyl: the digital-I/O initializer, which opens the board, with its status.
     KVdepDev100::PylLocalInitializer ini("\\\\.\\ZEDOZ_EVU_0");
-    std::cout << static_cast<const Failables&>(ini) << '\n';
+    std::cout << "board: " << static_cast<const Failables&>(ini) << '\n';
     return 0;
 }
