@@ -198,7 +198,7 @@ void RemovalRaceTest<Base>::run()
         fRemoverGo = true;
     ASSERT_TRUE(kvtest::eventually([&] { return fRemoved || k.waitersOn(&pca->_rml.RemoveEvent) == 1; }));
     EXPECT_FALSE(fRemoved) << "the board was removed while a request was in its dispatch routine";
-    size_t cLines = this->log().total();
+    uint64_t cLines = this->log().total();
     EXPECT_EQ(request(c.eKind, 1 - c.iChan, hOther, bRefused), refusedStatus(c.eKind))
         << "a request once the removal has begun";
     EXPECT_EQ(this->log().total(), cLines) << "the refused request reached the board";
@@ -208,6 +208,14 @@ void RemovalRaceTest<Base>::run()
     EXPECT_EQ(stHeld, c.stHeld);
     EXPECT_EQ(NT_SUCCESS(stRemoval), c.eRoad == Road::PlainRemove) << "the start fails, the plain removal succeeds";
     EXPECT_EQ(this->fdo(), nullptr) << "removed";
+    // A handle open across the removal: the I/O manager refuses what it
+    // sends later, and its close reaches nothing.
+    if (c.eKind != Kind::Create && c.eKind != Kind::Cleanup && c.eKind != Kind::Close) {
+        cLines = this->log().total();
+        EXPECT_EQ(request(c.eKind, 1 - c.iChan, hOther, bRefused), STATUS_DELETE_PENDING);
+        EXPECT_EQ(this->close(hOther), STATUS_SUCCESS);
+        EXPECT_EQ(this->log().total(), cLines) << "a request after the removal reached the driver";
+    }
     EXPECT_TRUE(k.problems().empty()) << ::testing::PrintToString(k.problems());
 }
 
@@ -263,5 +271,32 @@ TEST_P(PciRemovalRaceTest, RemovalWaitsForTheRequestInside)
 
 INSTANTIATE_TEST_SUITE_P(Cases, PciRemovalRaceTest, ::testing::ValuesIn(pciRaces()),
                          [](const ::testing::TestParamInfo<RemovalRace>& i) { return nameOf(i.param); });
+
+// A cancel routine that has completed its request: the caller's wait ends,
+// its handle may be closed and the board removed before the routine
+// returns. The routine touches the board no more.
+class PciCancelTest : public drvtest::PciTest {};
+
+TEST_F(PciCancelTest, RoutineTouchesNothingOnceItCompletedTheRequest)
+{
+    plugAndLoad();
+    HANDLE h = openOk();
+    Bufs b;
+    drvtest::AsyncIoctl get(h, IOCTL_YEK_GET, &b.get());
+    ASSERT_TRUE(waitPended(1));
+    PIRP pIrp = card()->_mpChan[0].pIrp();
+    ASSERT_NE(pIrp, nullptr);
+    drvtest::PointHold hold(eWmPointBusCancelled);
+    JoiningThread tCancel([pIrp] { IoCancelIrp(pIrp); }, [&] { hold.release(); });
+    ASSERT_TRUE(hold.waitHeld());
+    EXPECT_EQ(get.result(), STATUS_CANCELLED);
+    EXPECT_EQ(close(h), STATUS_SUCCESS);
+    EXPECT_EQ(k().pnp().remove(pdev->pdo()), STATUS_SUCCESS);
+    ASSERT_EQ(fdo(), nullptr) << "removed and deleted";
+    uint64_t cLines = log().total();
+    hold.release();
+    tCancel.join();
+    EXPECT_EQ(log().total(), cLines) << "the cancel routine logged through the board after its removal";
+}
 
 }  // namespace
