@@ -118,10 +118,8 @@ protected:
     void run();
 
 private:
+    // A request of the kind on the handle (an open of the digit).
     NTSTATUS request(Kind e, int iChan, HANDLE h, Bufs& b);
-    NTSTATUS ioctl(HANDLE h, ULONG uCode, YekIoc& ioc) { return drvtest::ioctlInOut(h, uCode, &ioc, cbYekIoc); }
-
-    std::vector<char> _ctrl;
 };
 
 template <class Base>
@@ -137,10 +135,16 @@ NTSTATUS RemovalRaceTest<Base>::request(Kind e, int iChan, HANDLE h, Bufs& b)
         ULONG_PTR cb = 0;
         return kstub::io::read(h, mpch, sizeof mpch, &cb);
     }
-    case Kind::Put: return ioctl(h, IOCTL_YEK_PUT, b.put(_ctrl.data(), _ctrl.size()));
-    case Kind::Get: return ioctl(h, IOCTL_YEK_GET, b.get());
-    case Kind::Xch: return ioctl(h, IOCTL_YEK_XCH, b.xch(_ctrl.data(), _ctrl.size()));
-    case Kind::Prochk: return ioctl(h, IOCTL_YEK_PROCHK, b.prochk(signature()));
+    case Kind::Put: {
+        std::vector<char> ctrl = control();
+        return this->ioctl(h, IOCTL_YEK_PUT, b.put(ctrl.data(), ctrl.size()));
+    }
+    case Kind::Get: return this->ioctl(h, IOCTL_YEK_GET, b.get());
+    case Kind::Xch: {
+        std::vector<char> ctrl = control();
+        return this->ioctl(h, IOCTL_YEK_XCH, b.xch(ctrl.data(), ctrl.size()));
+    }
+    case Kind::Prochk: return this->ioctl(h, IOCTL_YEK_PROCHK, b.prochk(signature()));
     case Kind::Cleanup:
     case Kind::Close: return this->close(h);
     }
@@ -151,7 +155,6 @@ template <class Base>
 void RemovalRaceTest<Base>::run()
 {
     const RemovalRace& c = this->GetParam();
-    _ctrl = control();
     kstub::Kernel& k = this->k();
     plugAndAddFor(c.eRoad);
     Card* pca = static_cast<Card*>(this->fdo()->DeviceExtension);
