@@ -86,6 +86,8 @@ enum WmPoint {
     eWmPointUsbRemoval,              // a USB surprise removal has marked the board removed, no pipe aborted yet
     eWmPointBusStart,                // a PCI start begun, nothing of an earlier start stopped yet
     eWmPointBusBound,                // a PCI start has bound the new card object's channels, the board not yet started
+    eWmPointDispatch,                // a request (create, close, cleanup, read, device control) is in its dispatch routine, nothing of it done yet
+    eWmPointBusCancelled,            // a PCI cancel routine has completed the request it cancelled
 };
 typedef void (*WmPointHook)(WmPoint ePoint);
 // Sets the hook called at every point (null: none, as at image load) and

@@ -163,9 +163,12 @@ VOID ChanBus::cancelIrp(PDEVICE_OBJECT pdo, PIRP pIrp)
     auto* pcn = static_cast<ChanBus*>(static_cast<Chan*>(pfo->FsContext));
     WM_ASSERT(pcn, "pcn", szSrc);
     BOOLEAN c = pca->synchronize(syncCancel, pcn);
-    if (c) {
-        NTSTATUS st = pcn->status();
-        completeIrp(pcn->detachIrp(szSrc, __LINE__), st, 0);
-    }
     pca->log(fWmReq, "cancel pcn=%x pirp=%x completed=%x", low32(pcn), low32(pIrp), static_cast<unsigned>(c));
+    if (!c)
+        return;
+    // The last touch of the board: once the request is completed its handle
+    // may be closed and the board removed.
+    NTSTATUS st = pcn->status();
+    completeIrp(pcn->detachIrp(szSrc, __LINE__), st, 0);
+    wmPoint(eWmPointBusCancelled);
 }

@@ -7,6 +7,10 @@
 
 static const char szSrc[] = "wmcard";
 
+namespace {
+const ULONG uTagRemove = 0x7271766B;  // 'kvqr'
+}
+
 // ---------------------------------------------------------------------------
 // Card
 
@@ -19,9 +23,11 @@ Card::Card(Wm* pwm, CardSlot* pci, PDEVICE_OBJECT pdo)
       _fOpen(0),
       _iDriver(-1),
       _fRemoved(),
-      _mtxOpen()
+      _mtxOpen(),
+      _rml()
 {
     KeInitializeMutex(&_mtxOpen, 0);
+    IoInitializeRemoveLock(&_rml, uTagRemove, 0, 0);
     log(fWmFlow, "ctCard");
 }
 

@@ -134,6 +134,11 @@ public:
     LONG _iDriver;
     SharedWord _fRemoved;
     KMUTEX _mtxOpen;  // one open or close of the board at a time
+    // Held by every dispatch routine while it uses the board; the removal
+    // waits for them before it destroys the board, and refuses the later
+    // ones. It stays in the extension, untouched by the destructor, for the
+    // routines that come after the removal.
+    IO_REMOVE_LOCK _rml;
 };
 
 // The records of a control block, in their order.

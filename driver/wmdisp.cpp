@@ -37,6 +37,32 @@ void fileNameText(PFILE_OBJECT pfo, char (&sz)[64])
     sz[n] = 0;
 }
 
+// Holds the board for a dispatch routine: its removal waits until the
+// routine has left it. A routine that comes once the removal has begun holds
+// nothing, and must not touch the board, which may be destroyed already.
+class BoardHold {
+public:
+    BoardHold(Card* pca, PIRP Irp) : _pca(pca), _Irp(Irp), _fHeld(NT_SUCCESS(IoAcquireRemoveLock(&pca->_rml, Irp)))
+    {
+        if (_fHeld)
+            wmPoint(eWmPointDispatch);
+    }
+    ~BoardHold()
+    {
+        if (_fHeld)
+            IoReleaseRemoveLock(&_pca->_rml, _Irp);
+    }
+    BoardHold(const BoardHold&) = delete;
+    BoardHold& operator=(const BoardHold&) = delete;
+
+    bool isHeld() const { return _fHeld; }
+
+private:
+    Card* _pca;
+    PIRP _Irp;
+    bool _fHeld;
+};
+
 // Every exit after the channel was entered leaves it again.
 void leaveChan(Chan* pcn)
 {
@@ -75,6 +101,9 @@ ULONG low32(const void* pv)
 NTSTATUS kwmCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     Card* pca = cardOf(DeviceObject);
+    BoardHold hold(pca, Irp);
+    if (!hold.isHeld())
+        return completeIrp(Irp, STATUS_NO_SUCH_DEVICE, 0);
     PFILE_OBJECT pfo = IoGetCurrentIrpStackLocation(Irp)->FileObject;
     char sz[64];
     fileNameText(pfo, sz);
@@ -112,6 +141,9 @@ NTSTATUS kwmCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 NTSTATUS kwmClose(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     Card* pca = cardOf(DeviceObject);
+    BoardHold hold(pca, Irp);
+    if (!hold.isHeld())
+        return completeIrp(Irp, STATUS_SUCCESS, 0);
     pca->log(fWmFlow, "close chan @ %p", IoGetCurrentIrpStackLocation(Irp)->FileObject);
     if (Chan* pcn = chanOf(Irp))
         pca->close(pcn);
@@ -120,14 +152,21 @@ NTSTATUS kwmClose(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 
 NTSTATUS kwmCleanup(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
+    Card* pca = cardOf(DeviceObject);
+    BoardHold hold(pca, Irp);
+    if (!hold.isHeld())
+        return completeIrp(Irp, STATUS_SUCCESS, 0);
     Chan* pcn = chanOf(Irp);
-    cardOf(DeviceObject)->log(fWmFlow, "cleanup chan, irp=%p", pcn ? pcn->pIrp() : nullptr);
+    pca->log(fWmFlow, "cleanup chan, irp=%p", pcn ? pcn->pIrp() : nullptr);
     return completeIrp(Irp, STATUS_SUCCESS, 0);
 }
 
 NTSTATUS kwmRead(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     Card* pca = cardOf(DeviceObject);
+    BoardHold hold(pca, Irp);
+    if (!hold.isHeld())
+        return completeIrp(Irp, STATUS_DEVICE_NOT_CONNECTED, 0);
     Chan* pcn = chanOf(Irp);
     WM_ASSERT(pca && pcn && pca == pcn->pca(), "pca && pcn && pca == pcn->pca()", szSrc);
     ULONG cb = IoGetCurrentIrpStackLocation(Irp)->Parameters.Read.Length;
@@ -152,6 +191,9 @@ NTSTATUS kwmRead(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 NTSTATUS kwmIoctl(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     Card* pca = cardOf(DeviceObject);
+    BoardHold hold(pca, Irp);
+    if (!hold.isHeld())
+        return completeIrp(Irp, STATUS_DEVICE_NOT_CONNECTED, 0);
     Chan* pcn = chanOf(Irp);
     PIO_STACK_LOCATION sl = IoGetCurrentIrpStackLocation(Irp);
     ULONG uCode = sl->Parameters.DeviceIoControl.IoControlCode;

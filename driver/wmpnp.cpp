@@ -272,6 +272,12 @@ NTSTATUS kwmPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     }
     case IRP_MN_REMOVE_DEVICE: {
         pca->pnpStopDevice(DeviceObject, Irp);
+        // The dispatch routines still in the board leave it before it goes
+        // (the stop has ended what they could wait for); later ones are
+        // refused.
+        NTSTATUS stHold = IoAcquireRemoveLock(&pca->_rml, Irp);
+        WM_ASSERT(NT_SUCCESS(stHold), "NT_SUCCESS(stHold)", szSrc);
+        IoReleaseRemoveLockAndWait(&pca->_rml, Irp);
         Irp->IoStatus.Status = kwmRemoveDevice(pca, DeviceObject, Irp);
         PDEVICE_OBJECT pdoLower = pca->lower();
         NTSTATUS st = STATUS_SUCCESS;

@@ -102,7 +102,7 @@ std::atomic<PointHold*> g_pHold{nullptr};
 std::atomic<int> g_cInHook{0};  // threads inside atPoint
 }  // namespace
 
-PointHold::PointHold(WmPoint ePoint) : _ePoint(ePoint)
+PointHold::PointHold(WmPoint ePoint, int cPass) : _ePoint(ePoint), _cPass(cPass)
 {
     g_pHold = this;
     wmSetPointHook(atPoint);
@@ -125,7 +125,7 @@ void PointHold::atPoint(WmPoint ePoint)
 {
     ++g_cInHook;
     PointHold* ph = g_pHold.load();
-    if (ph && ePoint == ph->_ePoint && ph->_fArmed.exchange(false)) {
+    if (ph && ePoint == ph->_ePoint && ph->_cPass.fetch_sub(1) <= 0 && ph->_fArmed.exchange(false)) {
         ph->_fHeld = true;
         kvtest::eventually([ph] { return ph->_fRelease.load(); });
     }

@@ -66,12 +66,13 @@ private:
 // A device control request with the block as its input and its output.
 NTSTATUS ioctlInOut(HANDLE h, ULONG uCode, void* pvBlock, ULONG cb);
 
-// Holds the first thread that passes a named point of the driver until the
-// test releases it (or the bounded wait ends); later ones pass. One hold at
-// a time; it sets the driver's hook while it lives.
+// Holds the first thread that passes a named point of the driver (after
+// cPass passes let through) until the test releases it (or the bounded wait
+// ends); later ones pass. One hold at a time; it sets the driver's hook
+// while it lives.
 class PointHold {
 public:
-    explicit PointHold(WmPoint ePoint);
+    explicit PointHold(WmPoint ePoint, int cPass = 0);
     // Releases, removes the hook and waits (bounded) until no thread is in it.
     ~PointHold();
     PointHold(const PointHold&) = delete;
@@ -85,6 +86,7 @@ private:
     static void atPoint(WmPoint ePoint);
 
     const WmPoint _ePoint;
+    std::atomic<int> _cPass;
     std::atomic<bool> _fArmed{true};
     std::atomic<bool> _fHeld{false};
     std::atomic<bool> _fRelease{false};

@@ -805,6 +805,32 @@ inline VOID IoRequestDpc(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context)
     KeInsertQueueDpc(&DeviceObject->Dpc, Irp, Context);
 }
 
+// A remove lock: the routines that use a device, and its removal, which
+// waits for them. Drivers reach it only through the routines below.
+typedef struct _IO_REMOVE_LOCK {
+    BOOLEAN Removed;        // the removal has begun
+    LONG volatile IoCount;  // the holders, and one more until the removal begins
+    KEVENT RemoveEvent;     // set once the last holder of a removed lock left
+} IO_REMOVE_LOCK, *PIO_REMOVE_LOCK;
+
+NTKERNELAPI VOID IoInitializeRemoveLockEx(PIO_REMOVE_LOCK Lock, ULONG AllocateTag, ULONG MaxLockedMinutes,
+                                          ULONG HighWatermark, ULONG RemlockSize);
+// STATUS_SUCCESS, the caller holds the lock; STATUS_DELETE_PENDING once the
+// removal has begun (IoReleaseRemoveLockAndWait), and the caller does not.
+NTKERNELAPI NTSTATUS IoAcquireRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, PCSTR File, ULONG Line,
+                                           ULONG RemlockSize);
+NTKERNELAPI VOID IoReleaseRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, ULONG RemlockSize);
+// By a holder, at PASSIVE_LEVEL, once: no acquire succeeds from here on, and
+// it returns when every other holder has released the lock.
+NTKERNELAPI VOID IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, ULONG RemlockSize);
+#define IoInitializeRemoveLock(Lock, AllocateTag, MaxLockedMinutes, HighWatermark) \
+    IoInitializeRemoveLockEx((Lock), (AllocateTag), (MaxLockedMinutes), (HighWatermark), sizeof(IO_REMOVE_LOCK))
+#define IoAcquireRemoveLock(RemoveLock, Tag) \
+    IoAcquireRemoveLockEx((RemoveLock), (Tag), __FILE__, __LINE__, sizeof(IO_REMOVE_LOCK))
+#define IoReleaseRemoveLock(RemoveLock, Tag) IoReleaseRemoveLockEx((RemoveLock), (Tag), sizeof(IO_REMOVE_LOCK))
+#define IoReleaseRemoveLockAndWait(RemoveLock, Tag) \
+    IoReleaseRemoveLockAndWaitEx((RemoveLock), (Tag), sizeof(IO_REMOVE_LOCK))
+
 // ---------------------------------------------------------------------------
 // Registry and device properties.
 #define KEY_QUERY_VALUE 0x0001
