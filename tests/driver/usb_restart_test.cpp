@@ -295,7 +295,6 @@ TEST_F(UsbRestartTest, OpenWaitsForAStartInsideItsIdleDownload)
     EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
 }
 
-
 // A download that the stack's own surprise removal comes into (the board
 // still attached): nothing more is sent once the board is marked removed.
 // The last close's idle download stops; an open's operating download stops
