@@ -1,6 +1,7 @@
 // Opens against a USB board's start held at a named point (before its
 // select configuration, before its idle download): the first start, a
-// restart and a restart that fails, on either channel digit. A channel
+// first start that fails, a restart and a restart that fails, on either
+// channel digit. A channel
 // opened at any moment of a start works after it (the new pipes, the
 // operating firmware) or is refused at once as a channel left behind, and
 // no later open or request on the board waits.
@@ -19,7 +20,7 @@ using drvtest::AsyncIoctl;
 using drvtest::Bufs;
 using usbstub::UrbKind;
 
-enum class StartKind { First, Restart, FailingRestart };
+enum class StartKind { First, FailingFirst, Restart, FailingRestart };
 
 struct StartRace {
     StartKind eKind;
@@ -27,9 +28,14 @@ struct StartRace {
     int iChan;       // the digit the open takes
 };
 
+bool isFailing(StartKind e)
+{
+    return e == StartKind::FailingFirst || e == StartKind::FailingRestart;
+}
+
 std::string nameOf(const StartRace& c)
 {
-    static const char* const mpszKind[] = {"FirstStart", "Restart", "FailingRestart"};
+    static const char* const mpszKind[] = {"FirstStart", "FailingFirstStart", "Restart", "FailingRestart"};
     return std::string(mpszKind[static_cast<int>(c.eKind)]) +
            (c.ePoint == eWmPointUsbSelectConfiguration ? "BeforeSelectConfiguration" : "BeforeIdleDownload") +
            std::to_string(c.iChan);
@@ -40,15 +46,15 @@ void PrintTo(const StartRace& c, std::ostream* pos)
     *pos << nameOf(c);
 }
 
-// Each start at each point, on either digit; a restart that fails at its
+// Each start at each point, on either digit; a start that fails at its
 // select configuration never reaches its idle download.
 std::vector<StartRace> startRaces()
 {
     std::vector<StartRace> r;
-    for (StartKind e : {StartKind::First, StartKind::Restart, StartKind::FailingRestart})
+    for (StartKind e : {StartKind::First, StartKind::FailingFirst, StartKind::Restart, StartKind::FailingRestart})
         for (WmPoint ePoint : {eWmPointUsbSelectConfiguration, eWmPointUsbIdleDownload})
             for (int iChan : {0, 1})
-                if (e != StartKind::FailingRestart || ePoint == eWmPointUsbSelectConfiguration)
+                if (!isFailing(e) || ePoint == eWmPointUsbSelectConfiguration)
                     r.push_back(StartRace{e, ePoint, iChan});
     return r;
 }
@@ -120,13 +126,13 @@ class UsbOpenDuringStartTest : public UsbStartRaceTest, public ::testing::WithPa
 TEST_P(UsbOpenDuringStartTest, WorksAfterTheStartOrIsRefusedAtOnce)
 {
     const StartRace& c = GetParam();
-    if (c.eKind == StartKind::First) {
+    if (c.eKind == StartKind::First || c.eKind == StartKind::FailingFirst) {
         plugAndAdd();
     } else {
         plugAndLoad();
         ASSERT_EQ(k().pnp().stop(pdev->pdo()), STATUS_SUCCESS);
     }
-    if (c.eKind == StartKind::FailingRestart)
+    if (isFailing(c.eKind))
         pdev->failUrb(UrbKind::SelectConfiguration);
     CardUsb* pcu = card();
     NTSTATUS stStart = STATUS_PENDING, stOpen = STATUS_PENDING;
@@ -135,6 +141,24 @@ TEST_P(UsbOpenDuringStartTest, WorksAfterTheStartOrIsRefusedAtOnce)
     drvtest::besideHeld(
         k(), c.ePoint, &pcu->_mtxOpen, [&] { stStart = start(); },
         [&] { stOpen = kstub::io::create(sgPath.c_str(), &h); });
+    // A first start that fails is followed by the removal at once, which
+    // waits for the open: that open finds no start in force, loads nothing
+    // and is left behind; its handle outlives the board, which the removal
+    // deleted.
+    if (c.eKind == StartKind::FailingFirst) {
+        EXPECT_EQ(stStart, STATUS_UNSUCCESSFUL);
+        ASSERT_EQ(stOpen, STATUS_SUCCESS);
+        EXPECT_TRUE(urbs(UrbKind::VendorOut).empty()) << "nothing is loaded into a board whose start failed";
+        EXPECT_EQ(fdo(), nullptr) << "removed after the failed start";
+        pdev->clearUrbLog();
+        EXPECT_EQ(exchange(h), STATUS_DELETE_PENDING);
+        EXPECT_TRUE(bulk().empty());
+        EXPECT_EQ(kstub::io::close(h), STATUS_SUCCESS);
+        HANDLE hOther = nullptr;
+        EXPECT_FALSE(NT_SUCCESS(open(&hOther, "\\qir\\" + std::to_string(1 - c.iChan))));
+        EXPECT_TRUE(k().problems().empty()) << ::testing::PrintToString(k().problems());
+        return;
+    }
     if (c.eKind == StartKind::FailingRestart) {
         EXPECT_EQ(stStart, STATUS_UNSUCCESSFUL);
         if (NT_SUCCESS(stOpen)) {
